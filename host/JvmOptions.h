@@ -1,0 +1,26 @@
+#ifndef HOST_JVM_OPTIONS_H
+#define HOST_JVM_OPTIONS_H
+
+#include <stdio.h>
+
+#include <jni.h>
+
+// The options handed to JNI_CreateJavaVM: the two fixed options, the
+// init-file options in file order, then the boot class path option.
+struct JvmOptionList {
+    JavaVMOption* options;
+    jint count;
+};
+
+// The init file contributes at most this many options.
+enum { MaxInitFileOptions = 50 };
+
+// Reads the option lines of an open init file (binary mode) into at most
+// `capacity` heap strings, in file order, and returns how many it stored.
+int ReadInitFileOptions(FILE* initFile, char** options, int capacity);
+
+// Assembles the option list for an installation whose program lives in
+// moduleDirectory. Leaves the working directory at moduleDirectory.
+JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName);
+
+#endif

@@ -1,0 +1,86 @@
+// Process-level Win32 calls on POSIX: last error, own module name, string
+// comparison and the working directory.
+#include <windows.h>
+
+#include <errno.h>
+#include <limits.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "PathForm.h"
+
+static thread_local DWORD lastError = ERROR_SUCCESS;
+
+extern "C" DWORD WINAPI GetLastError(void) { return lastError; }
+
+extern "C" void WINAPI SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }
+
+static std::string ReadOwnExecutablePath() {
+    std::string path(PATH_MAX, '\0');
+    for (;;) {
+        ssize_t length = readlink("/proc/self/exe", &path[0], path.size());
+        if (length < 0) return std::string();
+        if (static_cast<size_t>(length) < path.size()) {
+            path.resize(static_cast<size_t>(length));
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+// Windows' contract: the return value is the length copied without the NUL;
+// when the name does not fit it is cut to nSize - 1 characters, terminated,
+// and the return value is nSize with ERROR_INSUFFICIENT_BUFFER.
+extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+    if (hModule != nullptr) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    std::string posixPath = ReadOwnExecutablePath();
+    if (posixPath.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    if (nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::string path = ToWindowsPath(posixPath);
+    if (path.size() >= nSize) {
+        memcpy(lpFilename, path.data(), nSize - 1);
+        lpFilename[nSize - 1] = '\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    memcpy(lpFilename, path.c_str(), path.size() + 1);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(path.size());
+}
+
+extern "C" int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
+    // Windows treats a null pointer as an empty string here.
+    return strcmp(lpString1 != nullptr ? lpString1 : "", lpString2 != nullptr ? lpString2 : "");
+}
+
+extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
+    if (lpPathName == nullptr || chdir(ToPosixPath(lpPathName).c_str()) != 0) {
+        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+    char posixPath[PATH_MAX];
+    if (getcwd(posixPath, sizeof posixPath) == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    std::string path = ToWindowsPath(posixPath);
+    // Like Windows: on a short buffer, return the size needed, NUL included.
+    if (lpBuffer == nullptr || path.size() >= nBufferLength) return static_cast<DWORD>(path.size() + 1);
+    memcpy(lpBuffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}

@@ -1,0 +1,45 @@
+// There is no Service Control Manager on POSIX: the dispatcher refuses the
+// way Windows does for a process it did not start, and the database refuses
+// every connection. The programs therefore always run their console commands.
+#include <windows.h>
+
+extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA*) {
+    SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    return FALSE;
+}
+
+extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR, LPHANDLER_FUNCTION) {
+    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return nullptr;
+}
+
+extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR, LPCSTR, DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR,
+                                           LPCSTR, LPDWORD, LPCSTR, LPCSTR, LPCSTR) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+}
+
+extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE, LPCSTR, DWORD) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+}
+
+extern "C" BOOL WINAPI DeleteService(SC_HANDLE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}

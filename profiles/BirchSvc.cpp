@@ -1,0 +1,10 @@
+#include "ProductProfile.h"
+
+extern const ProductProfile Profile = {
+    "BirchSvc",
+    "Halvern Birch Service",
+    "Halvern BIRCH Service Control\n",
+    "com/halvern/larch/service/ServerKernel",
+    "birch.init",
+    false,
+};

@@ -1,0 +1,10 @@
+#include "ProductProfile.h"
+
+extern const ProductProfile Profile = {
+    "SorrelSvc",
+    "Halvern ROWAN Service",
+    "Halvern ROWAN Service Control\n",
+    "com/halvern/rowan/service/ServerKernel",
+    "rowan.init",
+    false,
+};

@@ -1,0 +1,30 @@
+#ifndef TESTS_FAKE_EVENT_LOG_H
+#define TESTS_FAKE_EVENT_LOG_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Recording stand-in for RegisterEventSourceA / ReportEventA /
+// DeregisterEventSource, linked into test programs in place of the real ones.
+struct RecordedEvent {
+    std::string source;   // the name the handle was registered under; "" for a null handle
+    WORD type;
+    WORD category;
+    DWORD eventId;
+    bool hadUserSid;
+    std::vector<std::string> strings;
+    DWORD rawDataSize;
+};
+
+namespace FakeEventLog {
+void Reset();
+// Makes RegisterEventSourceA return null from now on (until Reset).
+void RefuseRegistration();
+std::vector<RecordedEvent> Events();
+// Event sources registered and not yet deregistered.
+int OpenSources();
+}  // namespace FakeEventLog
+
+#endif
