@@ -1,0 +1,122 @@
+// GetModulePath / GetModuleDirectory against a scripted GetModuleFileNameA
+// (linked with --wrap), so that every length and failure can be staged.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "LaunchLayout.h"
+
+namespace {
+
+std::string scriptedName;
+bool scriptedFailure = false;
+std::vector<DWORD> capacitiesAsked;
+
+}  // namespace
+
+// Windows' contract: a name that does not fit is cut to nSize - 1 characters
+// plus NUL and the call returns nSize.
+extern "C" DWORD WINAPI __wrap_GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD nSize) {
+    capacitiesAsked.push_back(nSize);
+    if (scriptedFailure) return 0;
+    if (scriptedName.size() >= nSize) {
+        memcpy(buffer, scriptedName.data(), nSize - 1);
+        buffer[nSize - 1] = '\0';
+        return nSize;
+    }
+    memcpy(buffer, scriptedName.c_str(), scriptedName.size() + 1);
+    return static_cast<DWORD>(scriptedName.size());
+}
+
+namespace {
+
+std::string PathOfLength(size_t length) {
+    std::string path = "C:\\Apps\\";
+    while (path.size() < length - strlen("\\AlderSvc.exe")) path += path.size() % 40 == 39 ? '\\' : 'd';
+    return path + "\\AlderSvc.exe";
+}
+
+struct Owned {
+    char* text;
+    ~Owned() { free(text); }
+};
+
+class LaunchLayoutTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scriptedName.clear();
+        scriptedFailure = false;
+        capacitiesAsked.clear();
+    }
+};
+
+TEST_F(LaunchLayoutTest, GrowsTheBufferUntilTheWholeNameFits) {
+    struct Case {
+        size_t length;
+        std::vector<DWORD> capacities;
+    };
+    const Case cases[] = {
+        {40, {256}},
+        {255, {256}},
+        {256, {256, 512}},
+        {511, {256, 512}},
+        {600, {256, 512, 1024}},
+        {5000, {256, 512, 1024, 2048, 4096, 8192}},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        scriptedName = PathOfLength(c.length);
+        ASSERT_EQ(scriptedName.size(), c.length);
+        Owned path{GetModulePath()};
+        EXPECT_EQ(path.text, scriptedName) << c.length;
+        EXPECT_EQ(capacitiesAsked, c.capacities) << c.length;
+    }
+}
+
+TEST_F(LaunchLayoutTest, StopsGrowingAtTheLongestWindowsPath) {
+    scriptedName = PathOfLength(40000);
+    Owned path{GetModulePath()};
+    EXPECT_EQ(capacitiesAsked.back(), 32768u);
+    EXPECT_EQ(strlen(path.text), 32767u);
+    EXPECT_EQ(std::string(path.text), scriptedName.substr(0, 32767));
+}
+
+TEST_F(LaunchLayoutTest, DirectoryKeepsItsTrailingBackslash) {
+    struct Case {
+        const char* moduleName;
+        const char* directory;
+    };
+    const Case cases[] = {
+        {"C:\\Apps\\Svc\\bin\\AlderSvc.exe", "C:\\Apps\\Svc\\bin\\"},
+        {"C:\\AlderSvc.exe", "C:\\"},
+        {"\\\\server\\share\\bin\\CedarSvc.exe", "\\\\server\\share\\bin\\"},
+        {"C:\\Program Files\\Halvern\\bin\\HazelSvc.exe", "C:\\Program Files\\Halvern\\bin\\"},
+        // No directory part at all: the program is taken to live in the
+        // current directory, still a directory ending in a backslash.
+        {"AlderSvc.exe", ".\\"},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        scriptedName = c.moduleName;
+        Owned directory{GetModuleDirectory()};
+        EXPECT_STREQ(directory.text, c.directory) << c.moduleName;
+        EXPECT_EQ(capacitiesAsked.size(), 1u);
+    }
+}
+
+TEST_F(LaunchLayoutTest, UnreadableNameGivesAnEmptyPathAndTheCurrentDirectory) {
+    scriptedFailure = true;
+    Owned path{GetModulePath()};
+    EXPECT_STREQ(path.text, "");
+    Owned directory{GetModuleDirectory()};
+    EXPECT_STREQ(directory.text, ".\\");
+    EXPECT_EQ(capacitiesAsked.size(), 2u) << "a failed read is not retried";
+}
+
+}  // namespace

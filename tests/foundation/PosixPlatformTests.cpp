@@ -1,0 +1,138 @@
+// The POSIX stand-in for the Win32 calls keeps Windows' contracts: paths in
+// Windows form, cut names terminated, wildcard listings case-insensitive.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+
+namespace {
+
+std::vector<std::string> ListMatching(const std::string& pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.emplace_back(data.cFileName);
+    while (FindNextFileA(search, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    EXPECT_TRUE(FindClose(search));
+    return names;
+}
+
+void Touch(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr) << path;
+    fclose(file);
+}
+
+TEST(PosixPlatform, ModuleFileNameIsCutAndTerminatedWhenTheBufferIsShort) {
+    char full[4096];
+    DWORD length = GetModuleFileNameA(nullptr, full, sizeof full);
+    ASSERT_GT(length, 4u);
+    ASSERT_LT(length, sizeof full);
+    EXPECT_EQ(full[0], '\\') << "Windows form, backslashes";
+    EXPECT_EQ(strchr(full, '/'), nullptr);
+
+    for (DWORD size : {1u, 2u, static_cast<DWORD>(length)}) {
+        std::vector<char> buffer(size + 1, 'x');
+        EXPECT_EQ(GetModuleFileNameA(nullptr, buffer.data(), size), size);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(buffer[size - 1], '\0');
+        EXPECT_EQ(std::string(buffer.data()), std::string(full, size - 1));
+        EXPECT_EQ(buffer[size], 'x') << "nothing written past the buffer";
+    }
+    char exact[4096];
+    EXPECT_EQ(GetModuleFileNameA(nullptr, exact, length + 1), length);
+    EXPECT_STREQ(exact, full);
+}
+
+TEST(PosixPlatform, FindFilesMatchesLikeWindowsInAStableOrder) {
+    const std::string dir = MakeTempDirectory();
+    for (const char* name : {"b.jar", "a.jar", "C.JAR", "notes.txt", "x.jar.bak", "with blank.jar", "ajar"})
+        Touch(dir + "/" + name);
+    MakeDirectories(dir + "/sub.jar");
+    const std::string windowsDir = BackslashForm(dir);
+
+    struct Case {
+        std::string pattern;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {windowsDir + "\\*.jar", {"C.JAR", "a.jar", "b.jar", "sub.jar", "with blank.jar"}},
+        {windowsDir + "\\?.jar", {"C.JAR", "a.jar", "b.jar"}},
+        {windowsDir + "\\*.TXT", {"notes.txt"}},
+        {windowsDir + "\\*jar*", {"C.JAR", "a.jar", "ajar", "b.jar", "sub.jar", "with blank.jar", "x.jar.bak"}},
+        {windowsDir + "\\*.zip", {}},
+        {windowsDir + "\\missing\\*.jar", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ListMatching(c.pattern), c.names) << c.pattern;
+    RemoveTree(dir);
+}
+
+TEST(PosixPlatform, FindFirstFileReportsWhyNothingWasFound) {
+    const std::string dir = MakeTempDirectory();
+    WIN32_FIND_DATAA data;
+    EXPECT_EQ(FindFirstFileA((BackslashForm(dir) + "\\*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(FindFirstFileA((BackslashForm(dir) + "\\none\\*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    RemoveTree(dir);
+}
+
+TEST(PosixPlatform, RelativeSearchAndDirectoryChangesTakeWindowsPaths) {
+    char original[4096];
+    ASSERT_NE(getcwd(original, sizeof original), nullptr);
+    const std::string dir = MakeTempDirectory();
+    MakeDirectories(dir + "/bin");
+    MakeDirectories(dir + "/lib/util");
+    Touch(dir + "/lib/util/k.jar");
+
+    ASSERT_TRUE(SetCurrentDirectoryA((BackslashForm(dir) + "\\bin\\").c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryA("..\\lib\\util"));
+    EXPECT_EQ(ListMatching("*.jar"), std::vector<std::string>{"k.jar"});
+    char current[4096];
+    ASSERT_GT(GetCurrentDirectoryA(sizeof current, current), 0u);
+    EXPECT_EQ(std::string(current), BackslashForm(dir) + "\\lib\\util");
+    EXPECT_FALSE(SetCurrentDirectoryA("..\\nowhere"));
+
+    ASSERT_EQ(chdir(original), 0);
+    RemoveTree(dir);
+}
+
+TEST(PosixPlatform, LibraryLookupsFailCleanly) {
+    EXPECT_EQ(LoadLibraryA("\\nonexistent\\server\\jvm.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+
+    const std::string dir = MakeTempDirectory();
+    Touch(dir + "/jvm.dll");  // an empty file is no library
+    EXPECT_EQ(LoadLibraryA((BackslashForm(dir) + "\\jvm.dll").c_str()), nullptr);
+    RemoveTree(dir);
+
+    HMODULE self = LoadLibraryA(nullptr);
+    EXPECT_EQ(self, nullptr);
+    EXPECT_EQ(GetProcAddress(nullptr, "JNI_CreateJavaVM"), nullptr);
+}
+
+TEST(PosixPlatform, StringComparisonIsCaseSensitive) {
+    EXPECT_EQ(lstrcmpA("install", "install"), 0);
+    EXPECT_NE(lstrcmpA("Install", "install"), 0);
+    EXPECT_NE(lstrcmpA("inst", "install"), 0);
+    EXPECT_NE(lstrcmpA("run ", "run"), 0);
+}
+
+TEST(PosixPlatform, NoServiceControllerIsReachable) {
+    SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("AlderSvc"), nullptr}, {nullptr, nullptr}};
+    EXPECT_FALSE(StartServiceCtrlDispatcherA(table));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
+    EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,16 @@
+#ifndef TESTS_TEST_FILES_H
+#define TESTS_TEST_FILES_H
+
+#include <string>
+
+// Small file-system helpers for tests that work on real directories.
+std::string MakeTempDirectory();
+void MakeDirectories(const std::string& path);
+void CopyExecutable(const std::string& from, const std::string& to);
+void RemoveTree(const std::string& path);
+// Runs a command line through the shell, returns its standard output and
+// stores its exit code.
+std::string RunCapturingOutput(const std::string& commandLine, int* exitCode);
+std::string BackslashForm(std::string path);
+
+#endif
