@@ -1,0 +1,25 @@
+#!/bin/bash
+# Sets up what is missing, then builds every target and runs every test:
+# the native suites, the Windows builds and their checks, and the Windows
+# programs end to end under Wine. Exits non-zero on the first failing stage.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+stage() { printf '\n==== %s\n' "$*"; }
+
+stage "setup"
+tools/setup.sh
+
+stage "native build and tests"
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native -j2
+
+stage "Windows builds"
+for preset in win32 win64; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done
+tools/check-windows-programs.sh
+
+stage "all tests passed"
