@@ -1,0 +1,379 @@
+#include "FakeServiceManager.h"
+
+#include <stdint.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+
+using namespace FakeServiceManager;
+
+namespace {
+
+// Handles are tagged numbers, never memory, so nothing is leaked by a
+// program that does not close them.
+const uintptr_t kManagerHandleBase = 0x1000;
+const uintptr_t kServiceHandleBase = 0x2000;
+const uintptr_t kStatusHandleBase = 0x3000;
+
+std::mutex mutex;
+std::condition_variable statusChanged;
+
+std::map<Call, DWORD> refusals;
+std::vector<DWORD> queuedControls;
+std::function<void(const SERVICE_STATUS&)> statusObserver;
+
+std::vector<DispatchTableRecord> dispatchTables;
+std::vector<HandlerRegistration> handlerRegistrations;
+std::vector<StatusReport> statusReports;
+std::vector<ControlDelivery> controlDeliveries;
+std::vector<OpenManagerCall> openManagerCalls;
+std::vector<CreateServiceCall> createServiceCalls;
+std::vector<OpenServiceCall> openServiceCalls;
+int deleteServiceCalls = 0;
+
+std::map<std::string, RegisteredService> database;
+std::set<uintptr_t> openManagers;
+std::map<uintptr_t, std::string> openServices;  // handle -> service name
+uintptr_t handlesIssued = 0;
+
+// The service of the dispatcher run in progress.
+struct ServiceRun {
+    bool active = false;
+    bool procedureEnded = false;
+    uintptr_t statusHandle = 0;
+    LPHANDLER_FUNCTION handler = nullptr;
+    DWORD currentState = 0;  // nothing reported yet
+    DWORD controlsAccepted = 0;
+    std::thread::id thread;
+};
+ServiceRun run;
+int runsStarted = 0;
+
+TextArgument Text(LPCSTR text) { return text == nullptr ? TextArgument{true, ""} : TextArgument{false, text}; }
+
+// True (with the error set) when the test told the call to fail.
+bool Refused(Call call) {
+    auto refusal = refusals.find(call);
+    if (refusal == refusals.end()) return false;
+    SetLastError(refusal->second);
+    return true;
+}
+
+bool IsManager(SC_HANDLE handle) { return openManagers.count(reinterpret_cast<uintptr_t>(handle)) != 0; }
+
+SC_HANDLE OpenServiceHandle(const std::string& name) {
+    uintptr_t handle = kServiceHandleBase + ++handlesIssued;
+    openServices[handle] = name;
+    return reinterpret_cast<SC_HANDLE>(handle);
+}
+
+// A deleted service leaves the database when nobody holds it any more.
+void RemoveIfDeletedAndUnused(const std::string& name) {
+    auto service = database.find(name);
+    if (service == database.end() || !service->second.markedForDeletion) return;
+    for (const auto& open : openServices) {
+        if (open.second == name) return;
+    }
+    database.erase(service);
+}
+
+bool Accepts(DWORD controlsAccepted, DWORD control) {
+    switch (control) {
+        case SERVICE_CONTROL_STOP: return (controlsAccepted & SERVICE_ACCEPT_STOP) != 0;
+        case SERVICE_CONTROL_PAUSE:
+        case SERVICE_CONTROL_CONTINUE: return (controlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE) != 0;
+        case SERVICE_CONTROL_SHUTDOWN: return (controlsAccepted & SERVICE_ACCEPT_SHUTDOWN) != 0;
+        default: return true;  // interrogate and user-defined controls always go through
+    }
+}
+
+bool LeftStartPending() { return run.currentState != 0 && run.currentState != SERVICE_START_PENDING; }
+
+// Sends one queued control the way the manager would; called with the lock
+// held, released around the handler call.
+void DeliverControl(std::unique_lock<std::mutex>& lock, DWORD control) {
+    ControlDelivery delivery{control, false, 0, std::this_thread::get_id()};
+    if (run.handler == nullptr || run.currentState == 0 || run.currentState == SERVICE_STOPPED) {
+        delivery.refusal = ERROR_SERVICE_NOT_ACTIVE;
+    } else if (!Accepts(run.controlsAccepted, control)) {
+        delivery.refusal = ERROR_INVALID_SERVICE_CONTROL;
+    } else {
+        delivery.delivered = true;
+        LPHANDLER_FUNCTION handler = run.handler;
+        lock.unlock();
+        handler(control);
+        lock.lock();
+    }
+    controlDeliveries.push_back(delivery);
+}
+
+}  // namespace
+
+namespace FakeServiceManager {
+
+void Reset() {
+    std::lock_guard<std::mutex> lock(mutex);
+    refusals.clear();
+    queuedControls.clear();
+    statusObserver = nullptr;
+    dispatchTables.clear();
+    handlerRegistrations.clear();
+    statusReports.clear();
+    controlDeliveries.clear();
+    openManagerCalls.clear();
+    createServiceCalls.clear();
+    openServiceCalls.clear();
+    deleteServiceCalls = 0;
+    database.clear();
+    openManagers.clear();
+    openServices.clear();
+    run = ServiceRun();
+}
+
+void Refuse(Call call, DWORD error) {
+    std::lock_guard<std::mutex> lock(mutex);
+    refusals[call] = error;
+}
+
+void QueueControls(const std::vector<DWORD>& controls) {
+    std::lock_guard<std::mutex> lock(mutex);
+    queuedControls = controls;
+}
+
+void OnStatusReport(std::function<void(const SERVICE_STATUS&)> observer) {
+    std::lock_guard<std::mutex> lock(mutex);
+    statusObserver = std::move(observer);
+}
+
+void AddService(const RegisteredService& service) {
+    std::lock_guard<std::mutex> lock(mutex);
+    database[service.name] = service;
+}
+
+std::vector<DispatchTableRecord> DispatchTables() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return dispatchTables;
+}
+
+std::vector<HandlerRegistration> HandlerRegistrations() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return handlerRegistrations;
+}
+
+std::vector<StatusReport> StatusReports() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return statusReports;
+}
+
+std::vector<ControlDelivery> ControlDeliveries() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return controlDeliveries;
+}
+
+std::vector<OpenManagerCall> OpenManagerCalls() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return openManagerCalls;
+}
+
+std::vector<CreateServiceCall> CreateServiceCalls() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return createServiceCalls;
+}
+
+std::vector<OpenServiceCall> OpenServiceCalls() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return openServiceCalls;
+}
+
+int DeleteServiceCalls() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return deleteServiceCalls;
+}
+
+std::vector<RegisteredService> Services() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<RegisteredService> services;
+    for (const auto& entry : database) services.push_back(entry.second);
+    return services;
+}
+
+int OpenServiceHandles() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<int>(openServices.size());
+}
+
+std::thread::id ServiceThread() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return run.thread;
+}
+
+}  // namespace FakeServiceManager
+
+extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* lpServiceStartTable) {
+    std::unique_lock<std::mutex> lock(mutex);
+    DispatchTableRecord table{{}, false};
+    for (const SERVICE_TABLE_ENTRYA* entry = lpServiceStartTable; entry != nullptr; ++entry) {
+        if (entry->lpServiceName == nullptr && entry->lpServiceProc == nullptr) {
+            table.terminated = true;
+            break;
+        }
+        table.serviceNames.emplace_back(entry->lpServiceName != nullptr ? entry->lpServiceName : "");
+    }
+    dispatchTables.push_back(table);
+    if (Refused(Call::Dispatcher)) return FALSE;
+    if (table.serviceNames.empty() || lpServiceStartTable[0].lpServiceProc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+
+    run = ServiceRun();
+    run.active = true;
+    run.statusHandle = kStatusHandleBase + static_cast<uintptr_t>(++runsStarted);
+    std::string serviceName = table.serviceNames[0];
+    LPSERVICE_MAIN_FUNCTIONA serviceProc = lpServiceStartTable[0].lpServiceProc;
+    std::thread serviceThread([serviceName, serviceProc] {
+        std::string argument = serviceName;
+        LPSTR argv[] = {&argument[0], nullptr};
+        serviceProc(1, argv);
+        std::lock_guard<std::mutex> procedureLock(mutex);
+        run.procedureEnded = true;
+        statusChanged.notify_all();
+    });
+    run.thread = serviceThread.get_id();
+
+    // No control reaches a service that is still starting.
+    statusChanged.wait(lock, [] { return LeftStartPending() || run.procedureEnded; });
+    std::vector<DWORD> controls = queuedControls;
+    for (DWORD control : controls) DeliverControl(lock, control);
+    lock.unlock();
+    serviceThread.join();
+    lock.lock();
+    run.active = false;
+    SetLastError(NO_ERROR);
+    return TRUE;
+}
+
+extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
+                                                                     LPHANDLER_FUNCTION lpHandlerProc) {
+    std::lock_guard<std::mutex> lock(mutex);
+    handlerRegistrations.push_back({lpServiceName != nullptr ? lpServiceName : "", std::this_thread::get_id()});
+    if (Refused(Call::RegisterHandler)) return nullptr;
+    if (!run.active || lpHandlerProc == nullptr) {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    run.handler = lpHandlerProc;
+    return reinterpret_cast<SERVICE_STATUS_HANDLE>(run.statusHandle);
+}
+
+extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
+    std::function<void(const SERVICE_STATUS&)> observer;
+    SERVICE_STATUS status = *lpServiceStatus;
+    BOOL result = TRUE;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        bool validHandle = run.active && reinterpret_cast<uintptr_t>(hServiceStatus) == run.statusHandle;
+        statusReports.push_back({validHandle, status, std::this_thread::get_id()});
+        if (Refused(Call::SetStatus)) {
+            result = FALSE;
+        } else if (!validHandle) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            result = FALSE;
+        } else {
+            run.currentState = status.dwCurrentState;
+            run.controlsAccepted = status.dwControlsAccepted;
+            statusChanged.notify_all();
+        }
+        observer = statusObserver;
+    }
+    if (observer) observer(status);
+    return result;
+}
+
+extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
+    std::lock_guard<std::mutex> lock(mutex);
+    openManagerCalls.push_back({Text(lpMachineName), Text(lpDatabaseName), dwDesiredAccess});
+    if (Refused(Call::OpenManager)) return nullptr;
+    uintptr_t handle = kManagerHandleBase + ++handlesIssued;
+    openManagers.insert(handle);
+    return reinterpret_cast<SC_HANDLE>(handle);
+}
+
+extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+                                           DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+                                           DWORD dwErrorControl, LPCSTR lpBinaryPathName,
+                                           LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
+                                           LPCSTR lpServiceStartName, LPCSTR lpPassword) {
+    std::lock_guard<std::mutex> lock(mutex);
+    createServiceCalls.push_back({IsManager(hSCManager), Text(lpServiceName), Text(lpDisplayName), dwDesiredAccess,
+                                  dwServiceType, dwStartType, dwErrorControl, Text(lpBinaryPathName),
+                                  Text(lpLoadOrderGroup), lpdwTagId != nullptr, Text(lpDependencies),
+                                  Text(lpServiceStartName), Text(lpPassword)});
+    if (Refused(Call::CreateService)) return nullptr;
+    if (!IsManager(hSCManager)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (lpServiceName == nullptr || lpBinaryPathName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto existing = database.find(lpServiceName);
+    if (existing != database.end()) {
+        SetLastError(existing->second.markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
+        return nullptr;
+    }
+    database[lpServiceName] = {lpServiceName, lpDisplayName != nullptr ? lpDisplayName : lpServiceName,
+                               lpBinaryPathName, dwServiceType, dwStartType, false};
+    return OpenServiceHandle(lpServiceName);
+}
+
+extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
+    std::lock_guard<std::mutex> lock(mutex);
+    openServiceCalls.push_back({IsManager(hSCManager), Text(lpServiceName), dwDesiredAccess});
+    if (Refused(Call::OpenService)) return nullptr;
+    if (!IsManager(hSCManager)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (lpServiceName == nullptr || database.count(lpServiceName) == 0) {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    return OpenServiceHandle(lpServiceName);
+}
+
+extern "C" BOOL WINAPI DeleteService(SC_HANDLE hService) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++deleteServiceCalls;
+    if (Refused(Call::DeleteService)) return FALSE;
+    auto open = openServices.find(reinterpret_cast<uintptr_t>(hService));
+    if (open == openServices.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    RegisteredService& service = database[open->second];
+    if (service.markedForDeletion) {
+        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+        return FALSE;
+    }
+    service.markedForDeletion = true;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
+    std::lock_guard<std::mutex> lock(mutex);
+    uintptr_t handle = reinterpret_cast<uintptr_t>(hSCObject);
+    if (openManagers.erase(handle) != 0) return TRUE;
+    auto open = openServices.find(handle);
+    if (open == openServices.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::string name = open->second;
+    openServices.erase(open);
+    RemoveIfDeletedAndUnused(name);
+    return TRUE;
+}

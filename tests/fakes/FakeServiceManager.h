@@ -1,0 +1,131 @@
+#ifndef TESTS_FAKE_SERVICE_MANAGER_H
+#define TESTS_FAKE_SERVICE_MANAGER_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Recording stand-in for the service dispatcher, status reports and service
+// database, linked into test programs in place of the real functions. It
+// keeps the real manager's rules that the programs depend on:
+// - StartServiceCtrlDispatcherA runs entry 0's service procedure on a thread
+//   of its own and delivers the queued controls on the calling thread, one at
+//   a time, only once the service has left start pending; controls that the
+//   service does not accept never reach its handler. It returns TRUE once the
+//   service reported stopped (or the service procedure ended and no control
+//   is left to deliver, where the real manager would hang).
+// - The database refuses a second service of a name, a service marked for
+//   deletion, and removes a deleted service once its last handle is closed.
+// Every call can also be told to fail with a given error code.
+namespace FakeServiceManager {
+
+enum class Call {
+    Dispatcher,           // StartServiceCtrlDispatcherA
+    RegisterHandler,      // RegisterServiceCtrlHandlerA
+    SetStatus,            // SetServiceStatus
+    OpenManager,          // OpenSCManagerA
+    CreateService,        // CreateServiceA
+    OpenService,          // OpenServiceA
+    DeleteService,        // DeleteService
+};
+
+// A nullable narrow string argument.
+struct TextArgument {
+    bool isNull;
+    std::string text;
+};
+
+struct DispatchTableRecord {
+    std::vector<std::string> serviceNames;  // the entries before the terminating one
+    bool terminated;                        // a both-null entry ends the table
+};
+
+struct HandlerRegistration {
+    std::string serviceName;
+    std::thread::id thread;
+};
+
+struct StatusReport {
+    bool validHandle;
+    SERVICE_STATUS status;
+    std::thread::id thread;
+};
+
+struct ControlDelivery {
+    DWORD control;
+    bool delivered;   // the handler was called
+    DWORD refusal;    // the error the manager answered with when it was not
+    std::thread::id thread;
+};
+
+struct OpenManagerCall {
+    TextArgument machineName;
+    TextArgument databaseName;
+    DWORD desiredAccess;
+};
+
+struct CreateServiceCall {
+    bool validManager;
+    TextArgument serviceName;
+    TextArgument displayName;
+    DWORD desiredAccess;
+    DWORD serviceType;
+    DWORD startType;
+    DWORD errorControl;
+    TextArgument binaryPathName;
+    TextArgument loadOrderGroup;
+    bool tagIdRequested;
+    TextArgument dependencies;
+    TextArgument serviceStartName;
+    TextArgument password;
+};
+
+struct OpenServiceCall {
+    bool validManager;
+    TextArgument serviceName;
+    DWORD desiredAccess;
+};
+
+struct RegisteredService {
+    std::string name;
+    std::string displayName;
+    std::string binaryPathName;
+    DWORD serviceType;
+    DWORD startType;
+    bool markedForDeletion;
+};
+
+void Reset();
+
+// Makes the call fail with the error from now on (until Reset).
+void Refuse(Call call, DWORD error);
+
+// Controls that the next dispatcher run sends to the service, in order.
+void QueueControls(const std::vector<DWORD>& controls);
+
+// Called on the reporting thread after each status report is recorded.
+void OnStatusReport(std::function<void(const SERVICE_STATUS&)> observer);
+
+// A service that exists in the database before the test.
+void AddService(const RegisteredService& service);
+
+std::vector<DispatchTableRecord> DispatchTables();
+std::vector<HandlerRegistration> HandlerRegistrations();
+std::vector<StatusReport> StatusReports();
+std::vector<ControlDelivery> ControlDeliveries();
+std::vector<OpenManagerCall> OpenManagerCalls();
+std::vector<CreateServiceCall> CreateServiceCalls();
+std::vector<OpenServiceCall> OpenServiceCalls();
+int DeleteServiceCalls();
+std::vector<RegisteredService> Services();
+// Service handles (not manager handles) handed out and not yet closed.
+int OpenServiceHandles();
+// The thread the service procedure ran on in the last dispatcher run.
+std::thread::id ServiceThread();
+
+}  // namespace FakeServiceManager
+
+#endif

@@ -1,0 +1,72 @@
+// The five built programs, run from a console as a user would: the usage
+// text, the registration commands without a service manager, and the run of
+// the kernel between two presses of ENTER, typed through a pipe.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "ConsolePrograms.h"
+#include "InstallTree.h"
+
+namespace {
+
+std::vector<std::string> Arguments(const std::string& programName, std::vector<std::string> words) {
+    words.insert(words.begin(), programName);
+    return words;
+}
+
+TEST(ConsoleProgram, PrintsTheUsageTextForAnythingButOneExactCommandWord) {
+    const std::vector<std::vector<std::string>> commandLines = {
+        {},
+        {"Install"},
+        {"UNINSTALL"},
+        {"RUN"},
+        {"install", "now"},
+        {"run", "run"},
+        {"uninstal"},
+        {"install "},
+        {"/install"},
+        {""},
+        {"help"},
+    };
+    for (const Program& program : kPrograms) {
+        for (const std::string& programName : {std::string(program.builtPath), std::string("svc%s%d.exe")}) {
+            for (const auto& words : commandLines) {
+                ChildRun run = RunChild(program.builtPath, Arguments(programName, words), "");
+                std::string shown = words.empty() ? "(none)" : words[0] + (words.size() > 1 ? " ..." : "");
+                EXPECT_EQ(run.output, UsageText(program, programName)) << program.name << " " << shown;
+                EXPECT_EQ(run.exitCode, 0) << program.name << " " << shown;
+            }
+        }
+    }
+}
+
+TEST(ConsoleProgram, RegistrationCommandsWithoutAServiceManagerSaySo) {
+    for (const Program& program : kPrograms) {
+        for (const char* command : {"install", "uninstall"}) {
+            ChildRun run = RunChild(program.builtPath, {program.name, command}, "");
+            EXPECT_EQ(run.output, "Error opening service control manager\n") << program.name << " " << command;
+            EXPECT_EQ(run.exitCode, 0) << program.name << " " << command;
+        }
+    }
+}
+
+// Without server/jvm.dll the start fails; the run still shows its stop
+// prompt and waits, and only the echoing program prints the reason.
+TEST(ConsoleRun, FailedStartStillPromptsAndEndsAtTheSecondEnter) {
+    for (const Program& program : kPrograms) {
+        for (const char* input : {"\n\n", ""}) {
+            InstallTree tree;
+            std::string installed = tree.AddProgram(program.builtPath, program.name);
+            ChildRun run = RunChild(installed, {program.name, "run"}, input);
+            std::string failure = program.echoesErrors ? "Failed to load JVM DLL.\n" : "";
+            EXPECT_EQ(run.output, tree.WindowsPathOf(program.name) + kStartPrompt + failure + kStopPrompt)
+                << program.name << (*input == 0 ? " at end of input" : "");
+            EXPECT_EQ(run.exitCode, 0) << program.name;
+        }
+    }
+}
+
+}  // namespace

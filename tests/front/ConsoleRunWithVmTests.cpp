@@ -1,0 +1,96 @@
+// The console run of a built program with the stand-in VM installed next to
+// it, typed at through a pipe: when the kernel starts and stops, and on
+// which thread.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ChildProcess.h"
+#include "ConsolePrograms.h"
+#include "InstallTree.h"
+
+namespace {
+
+// Each prompt is on the console before the program waits, and the kernel
+// starts only at the first ENTER and stops only at the second.
+TEST(ConsoleRun, StartsAtTheFirstEnterAndStopsAtTheSecondOnTheSameThread) {
+    InstallTree tree;
+    std::string installed = tree.AddProgram(ALDER_SVC_PATH, "AlderSvc");
+    tree.AddStandinVm();
+    ChildProcess child(installed, {"AlderSvc", "run"});
+
+    EXPECT_EQ(child.ReadUntil(kStartPrompt), tree.WindowsPathOf("AlderSvc") + kStartPrompt);
+    EXPECT_TRUE(tree.StandinLog().empty()) << "nothing is loaded before the first ENTER";
+
+    child.Write("\n");
+    EXPECT_EQ(child.ReadUntil(kStopPrompt), kStopPrompt);
+    auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0][1], "start");
+
+    child.Write("\n");
+    EXPECT_EQ(child.ReadToEnd(), "");
+    child.Finish();
+    EXPECT_EQ(child.ExitCode(), 0);
+    calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1][1], "stop");
+    EXPECT_EQ(FieldOf(calls[1], "thread"), FieldOf(calls[0], "thread"));
+    EXPECT_EQ(FieldOf(calls[1], "ref"), "valid");
+    EXPECT_TRUE(EntriesOf(tree.StandinLog(), "WrongThreadEnv").empty());
+}
+
+// What is typed at the first prompt: the first character ends the first
+// wait, the rest of the line the second; at end of input both end at once.
+TEST(ConsoleRun, TypedLinesAndEndOfInput) {
+    struct Case {
+        const char* what;
+        std::string input;
+        bool closeInput;
+    };
+    const Case cases[] = {
+        {"ENTER twice", "\n\n", false},
+        {"a line with text, input left open", "go on\n", false},
+        {"end of input", "", true},
+    };
+    for (const Case& c : cases) {
+        InstallTree tree;
+        std::string installed = tree.AddProgram(HAZEL_SVC_PATH, "HazelSvc");
+        tree.AddStandinVm();
+        ChildProcess child(installed, {"HazelSvc", "run"});
+        child.Write(c.input);
+        if (c.closeInput) child.CloseInput();
+        EXPECT_EQ(child.ReadToEnd(), tree.WindowsPathOf("HazelSvc") + kStartPrompt + kStopPrompt) << c.what;
+        child.Finish();
+        EXPECT_EQ(child.ExitCode(), 0) << c.what;
+        auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+        ASSERT_EQ(calls.size(), 2u) << c.what;
+        EXPECT_EQ(calls[0][1], "start") << c.what;
+        EXPECT_EQ(calls[1][1], "stop") << c.what;
+    }
+}
+
+// A kernel whose start throws is not stopped: the second ENTER just ends
+// the run.
+TEST(ConsoleRun, KernelThatFailedToStartIsNotStopped) {
+    InstallTree tree;
+    std::string installed = tree.AddProgram(CEDAR_SVC_PATH, "CedarSvc");
+    tree.AddStandinVm("fail=start");
+    ChildProcess child(installed, {"CedarSvc", "run"});
+
+    EXPECT_EQ(child.ReadUntil(kStartPrompt), tree.WindowsPathOf("CedarSvc") + kStartPrompt);
+    child.Write("\n");
+    EXPECT_EQ(child.ReadUntil(kStopPrompt), "Exception occurs starting up the Kernel\n" + kStopPrompt);
+    child.Write("\n");
+    EXPECT_EQ(child.ReadToEnd(), "");
+    child.Finish();
+    EXPECT_EQ(child.ExitCode(), 0);
+
+    auto log = tree.StandinLog();
+    auto calls = EntriesOf(log, "CallVoidMethod");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0][1], "start");
+    EXPECT_TRUE(EntriesOf(log, "AttachCurrentThread").empty());
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// The entry point and the service side against the recording service
+// manager: which mode the program takes, and what it reports when its
+// kernel cannot start. No VM is installed next to the program here.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "FakeEventLog.h"
+#include "FakeServiceManager.h"
+#include "InstallTree.h"
+#include "ProgramMain.h"
+#include "ScriptedModulePath.h"
+#include "ServiceStatusExpectations.h"
+
+namespace {
+
+using FakeServiceManager::Call;
+
+class ServiceProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeServiceManager::Reset();
+        FakeEventLog::Reset();
+        ScriptedModulePath::Set(tree.WindowsPathOf("Program.exe"));
+    }
+    void TearDown() override { ScriptedModulePath::Reset(); }
+
+    InstallTree tree;
+};
+
+TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleOnlyFor1063) {
+    struct Case {
+        DWORD dispatcherError;
+        const char* command;
+        int exitCode;
+        std::string output;
+    };
+    const Case cases[] = {
+        {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "install", 0, "Service registration successful\n"},
+        {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "RUN", 0, "\n" BANNER_LINE "Usage:\n\tProgram.exe [install|uninstall]\n"},
+        {ERROR_ACCESS_DENIED, "install", 1, ""},
+        {ERROR_INVALID_PARAMETER, "install", 1, ""},
+        {ERROR_SERVICE_DOES_NOT_EXIST, "uninstall", 1, ""},
+    };
+    for (const Case& c : cases) {
+        FakeServiceManager::Reset();
+        FakeServiceManager::Refuse(Call::Dispatcher, c.dispatcherError);
+        std::string output;
+        EXPECT_EQ(RunProgramMain({"Program.exe", c.command}, &output), c.exitCode) << c.dispatcherError;
+        EXPECT_EQ(output, c.output) << c.dispatcherError;
+
+        auto tables = FakeServiceManager::DispatchTables();
+        ASSERT_EQ(tables.size(), 1u);
+        EXPECT_EQ(tables[0].serviceNames, std::vector<std::string>{SERVICE_NAME});
+        EXPECT_TRUE(tables[0].terminated);
+        if (c.exitCode != 0) EXPECT_TRUE(FakeServiceManager::OpenManagerCalls().empty()) << "no command is run";
+    }
+}
+
+TEST_F(ServiceProgram, FailedStartIsReportedAsAServiceSpecificFailure) {
+    FakeServiceManager::QueueControls({SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_STOP});
+    std::string output;
+    EXPECT_EQ(RunProgramMain({"Program.exe"}, &output), 0);
+    EXPECT_EQ(output, "") << "a service has no console";
+
+    auto registrations = FakeServiceManager::HandlerRegistrations();
+    ASSERT_EQ(registrations.size(), 1u);
+    EXPECT_EQ(registrations[0].serviceName, SERVICE_NAME);
+    EXPECT_EQ(registrations[0].thread, FakeServiceManager::ServiceThread());
+
+    auto reports = FakeServiceManager::StatusReports();
+    ASSERT_EQ(reports.size(), 2u);
+    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread());
+    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1);
+
+    // A stopped service gets no controls, so the kernel is never stopped.
+    for (const auto& delivery : FakeServiceManager::ControlDeliveries()) EXPECT_FALSE(delivery.delivered);
+
+    auto events = FakeEventLog::Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].source, SERVICE_NAME);
+    EXPECT_EQ(events[0].strings, std::vector<std::string>{"Failed to load JVM DLL."});
+}
+
+TEST_F(ServiceProgram, WithoutAControlHandlerNothingIsReportedOrStarted) {
+    FakeServiceManager::Refuse(Call::RegisterHandler, ERROR_SERVICE_DOES_NOT_EXIST);
+    std::string output;
+    EXPECT_EQ(RunProgramMain({"Program.exe"}, &output), 0);
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(FakeServiceManager::HandlerRegistrations().size(), 1u);
+    EXPECT_TRUE(FakeServiceManager::StatusReports().empty());
+    EXPECT_TRUE(FakeEventLog::Events().empty()) << "the kernel start was not even tried";
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// A service run against the stand-in VM: the kernel starts on the
+// dispatcher's thread and is stopped from the handler on the main thread,
+// with the stop pending report before the kernel's stop and the stopped
+// report after it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FakeEventLog.h"
+#include "FakeServiceManager.h"
+#include "InstallTree.h"
+#include "ProgramMain.h"
+#include "ScriptedModulePath.h"
+#include "ServiceStatusExpectations.h"
+
+namespace {
+
+class ServiceWithVm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(getcwd(workingDirectory, sizeof workingDirectory), nullptr);
+        FakeServiceManager::Reset();
+        FakeEventLog::Reset();
+        ScriptedModulePath::Set(tree.WindowsPathOf("Program.exe"));
+    }
+    void TearDown() override {
+        ScriptedModulePath::Reset();
+        // The start moved into the tree, which goes away with the test.
+        EXPECT_EQ(chdir(workingDirectory), 0);
+    }
+
+    // How many times the kernel's stop had been called by each report.
+    std::vector<size_t> StopsSeenAtEachReport() {
+        std::vector<size_t> stopsSeen;
+        FakeServiceManager::OnStatusReport([this, &stopsSeen](const SERVICE_STATUS&) {
+            size_t stops = 0;
+            for (const auto& call : EntriesOf(tree.StandinLog(), "CallVoidMethod")) stops += call[1] == "stop";
+            stopsSeen.push_back(stops);
+        });
+        std::string output;
+        EXPECT_EQ(RunProgramMain({"Program.exe"}, &output), 0);
+        EXPECT_EQ(output, "");
+        return stopsSeen;
+    }
+
+    char workingDirectory[4096];
+    InstallTree tree;
+};
+
+TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
+    tree.AddStandinVm();
+    FakeServiceManager::QueueControls({SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_SHUTDOWN,
+                                       SERVICE_CONTROL_STOP});
+    std::vector<size_t> stopsSeen = StopsSeenAtEachReport();
+    const std::thread::id serviceThread = FakeServiceManager::ServiceThread();
+    const std::thread::id mainThread = std::this_thread::get_id();
+
+    auto reports = FakeServiceManager::StatusReports();
+    ASSERT_EQ(reports.size(), 5u);
+    ExpectReport(reports[0], SERVICE_START_PENDING, serviceThread);
+    ExpectReport(reports[1], SERVICE_RUNNING, serviceThread);
+    ExpectReport(reports[2], SERVICE_RUNNING, mainThread);  // interrogate
+    ExpectReport(reports[3], SERVICE_STOP_PENDING, mainThread);
+    ExpectReport(reports[4], SERVICE_STOPPED, mainThread);
+    EXPECT_EQ(stopsSeen, (std::vector<size_t>{0, 0, 0, 0, 1}));
+
+    auto deliveries = FakeServiceManager::ControlDeliveries();
+    ASSERT_EQ(deliveries.size(), 4u);
+    EXPECT_TRUE(deliveries[0].delivered);
+    EXPECT_FALSE(deliveries[1].delivered) << "pause is not accepted";
+    EXPECT_FALSE(deliveries[2].delivered) << "shutdown is not accepted";
+    EXPECT_TRUE(deliveries[3].delivered);
+
+    auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0][1], "start");
+    EXPECT_EQ(calls[1][1], "stop");
+    EXPECT_NE(FieldOf(calls[0], "thread"), FieldOf(calls[1], "thread")) << "started and stopped on different threads";
+    EXPECT_EQ(FieldOf(calls[1], "ref"), "valid");
+    EXPECT_TRUE(FakeEventLog::Events().empty());
+    EXPECT_TRUE(EntriesOf(tree.StandinLog(), "WrongThreadEnv").empty());
+}
+
+TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped) {
+    tree.AddStandinVm("fail=start");
+    FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
+    std::vector<size_t> stopsSeen = StopsSeenAtEachReport();
+
+    auto reports = FakeServiceManager::StatusReports();
+    ASSERT_EQ(reports.size(), 2u);
+    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread());
+    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1);
+    EXPECT_EQ(stopsSeen, (std::vector<size_t>{0, 0}));
+
+    auto events = FakeEventLog::Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].strings, std::vector<std::string>{"Exception occurs starting up the Kernel"});
+    auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0][1], "start");
+}
+
+}  // namespace
