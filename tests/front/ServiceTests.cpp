@@ -56,7 +56,9 @@ TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleO
         ASSERT_EQ(tables.size(), 1u);
         EXPECT_EQ(tables[0].serviceNames, std::vector<std::string>{SERVICE_NAME});
         EXPECT_TRUE(tables[0].terminated);
-        if (c.exitCode != 0) EXPECT_TRUE(FakeServiceManager::OpenManagerCalls().empty()) << "no command is run";
+        if (c.exitCode != 0) {
+            EXPECT_TRUE(FakeServiceManager::OpenManagerCalls().empty()) << "no command is run";
+        }
     }
 }
 
