@@ -7,16 +7,22 @@
 
 // The options handed to JNI_CreateJavaVM: the two fixed options, the
 // init-file options in file order, then the boot class path option.
+// options is null (and count 0) when memory ran out while building it.
+// The array and the init-file texts live as long as the process; the boot
+// class path text (also the last option's text) belongs to the caller.
 struct JvmOptionList {
     JavaVMOption* options;
     jint count;
+    char* bootClassPath;
 };
 
 // The init file contributes at most this many options.
 enum { MaxInitFileOptions = 50 };
 
 // Reads the option lines of an open init file (binary mode) into at most
-// `capacity` heap strings, in file order, and returns how many it stored.
+// `capacity` heap strings, in file order, and returns how many it stored;
+// option lines past `capacity` are ignored. Returns -1, having stored
+// nothing, when memory runs out.
 int ReadInitFileOptions(FILE* initFile, char** options, int capacity);
 
 // Assembles the option list for an installation whose program lives in

@@ -5,6 +5,9 @@
 
 // Handles of the running kernel, filled by StartKernel and used by
 // StopKernel, possibly on another thread. Process-wide; never cleared.
+// kernel is a global reference, valid on every thread; env is the
+// interface pointer of the thread that made the last StartKernel or
+// StopKernel call.
 struct KernelBinding {
     JavaVM* vm;
     JNIEnv* env;
@@ -22,8 +25,8 @@ extern KernelBinding Kernel;
 // has been reported through ReportError once.
 bool StartKernel();
 
-// Calls the kernel's stop on the calling thread. Only after StartKernel
-// returned true.
+// Calls the kernel's stop on the calling thread, attaching it to the VM
+// first. Only after StartKernel returned true.
 void StopKernel();
 
 #endif

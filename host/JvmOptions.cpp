@@ -1,0 +1,168 @@
+#include "JvmOptions.h"
+
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+static const char kApplicationHomeOption[] = "-Dapplication.home=..";
+static const char kLibraryPathOption[] = "-Djava.library.path=..\\lib";
+static const char kBootClassPathOption[] = "-Xbootclasspath/p:";
+static const char kJarDirectory[] = "..\\lib\\util";
+static const char kJarEntryPrefix[] = "..\\lib\\util\\";
+static const char kJarPattern[] = "*.jar";
+
+// fgets into a buffer of this size hands out pieces of at most 511 bytes.
+enum { kPieceBufferSize = 512 };
+
+// ------------------------------------------------------------ boot class path
+
+// A heap text that grows by doubling, so that appending n entries costs
+// time linear in the total length.
+struct GrowingText {
+    char* text;
+    size_t length;
+    size_t capacity;
+};
+
+static bool StartText(GrowingText* growing, const char* first) {
+    growing->length = strlen(first);
+    growing->capacity = growing->length + 1 > 256 ? growing->length + 1 : 256;
+    growing->text = static_cast<char*>(malloc(growing->capacity));
+    if (growing->text == nullptr) return false;
+    memcpy(growing->text, first, growing->length + 1);
+    return true;
+}
+
+static bool Reserve(GrowingText* growing, size_t extra) {
+    size_t needed = growing->length + extra + 1;
+    if (needed <= growing->capacity) return true;
+    size_t capacity = growing->capacity;
+    while (capacity < needed) capacity *= 2;
+    char* grown = static_cast<char*>(realloc(growing->text, capacity));
+    if (grown == nullptr) return false;
+    growing->text = grown;
+    growing->capacity = capacity;
+    return true;
+}
+
+// Appends the pieces, all or none.
+static bool AppendAll(GrowingText* growing, const char* const* pieces, int count) {
+    size_t extra = 0;
+    for (int i = 0; i < count; ++i) extra += strlen(pieces[i]);
+    if (!Reserve(growing, extra)) return false;
+    for (int i = 0; i < count; ++i) {
+        size_t length = strlen(pieces[i]);
+        memcpy(growing->text + growing->length, pieces[i], length);
+        growing->length += length;
+    }
+    growing->text[growing->length] = '\0';
+    return true;
+}
+
+// Lists the jars of the working directory onto the option text, in the
+// order the directory search returns them.
+static bool AppendJarsOfWorkingDirectory(GrowingText* bootClassPath) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(kJarPattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool appended = true;
+    bool first = true;
+    do {
+        const char* pieces[] = {first ? "" : ";", kJarEntryPrefix, entry.cFileName};
+        appended = AppendAll(bootClassPath, pieces, 3);
+        first = false;
+    } while (appended && FindNextFileA(search, &entry));
+    FindClose(search);
+    return appended;
+}
+
+// The boot class path option, or null when memory ran out.
+static char* BuildBootClassPath(bool inJarDirectory) {
+    GrowingText bootClassPath;
+    if (!StartText(&bootClassPath, kBootClassPathOption)) return nullptr;
+    if (inJarDirectory && !AppendJarsOfWorkingDirectory(&bootClassPath)) {
+        free(bootClassPath.text);
+        return nullptr;
+    }
+    return bootClassPath.text;
+}
+
+// ------------------------------------------------------------ init file
+
+static bool IsTrailingWhitespace(char byte) {
+    return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r';
+}
+
+// The piece's option text in a new heap string (never trimmed past the
+// leading "-"), or null when memory ran out.
+static char* CopyTrimmedOption(const char* piece) {
+    size_t length = strlen(piece);
+    while (length > 1 && IsTrailingWhitespace(piece[length - 1])) --length;
+    char* option = static_cast<char*>(malloc(length + 1));
+    if (option == nullptr) return nullptr;
+    memcpy(option, piece, length);
+    option[length] = '\0';
+    return option;
+}
+
+int ReadInitFileOptions(FILE* initFile, char** options, int capacity) {
+    char piece[kPieceBufferSize];
+    int count = 0;
+    while (count < capacity && fgets(piece, sizeof piece, initFile) != nullptr) {
+        if (piece[0] != '-') continue;
+        options[count] = CopyTrimmedOption(piece);
+        if (options[count] == nullptr) {
+            while (count > 0) free(options[--count]);
+            return -1;
+        }
+        ++count;
+    }
+    return count;
+}
+
+// Reads the init file from the working directory. A missing file gives no
+// options; -1 when memory ran out.
+static int ReadInitFile(const char* initFileName, char** options) {
+    FILE* initFile = fopen(initFileName, "rb");
+    if (initFile == nullptr) return 0;
+    int count = ReadInitFileOptions(initFile, options, MaxInitFileOptions);
+    fclose(initFile);
+    return count;
+}
+
+// ------------------------------------------------------------ the list
+
+JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName) {
+    JvmOptionList list = {nullptr, 0, nullptr};
+
+    SetCurrentDirectoryA(moduleDirectory);
+    bool inJarDirectory = SetCurrentDirectoryA(kJarDirectory) != FALSE;
+    char* bootClassPath = BuildBootClassPath(inJarDirectory);
+    SetCurrentDirectoryA(moduleDirectory);
+
+    char* initFileOptions[MaxInitFileOptions];
+    int initFileCount = ReadInitFile(initFileName, initFileOptions);
+
+    JavaVMOption* options = nullptr;
+    if (bootClassPath != nullptr && initFileCount >= 0)
+        options = static_cast<JavaVMOption*>(calloc(static_cast<size_t>(initFileCount) + 3, sizeof(JavaVMOption)));
+    if (options == nullptr) {
+        // Out of memory: a partial list would start a VM unlike the one the
+        // installation asks for, so there is none.
+        for (int i = 0; i < initFileCount; ++i) free(initFileOptions[i]);
+        free(bootClassPath);
+        return list;
+    }
+
+    jint count = initFileCount + 3;
+    options[0].optionString = const_cast<char*>(kApplicationHomeOption);
+    options[1].optionString = const_cast<char*>(kLibraryPathOption);
+    for (int i = 0; i < initFileCount; ++i) options[2 + i].optionString = initFileOptions[i];
+    options[count - 1].optionString = bootClassPath;
+
+    list.options = options;
+    list.count = count;
+    list.bootClassPath = bootClassPath;
+    return list;
+}

@@ -1,0 +1,153 @@
+#include "Kernel.h"
+
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "JvmOptions.h"
+#include "LaunchLayout.h"
+#include "ProductProfile.h"
+#include "ReportError.h"
+
+KernelBinding Kernel;
+
+static const char kLibraryBelowModuleDirectory[] = "\\server\\jvm.dll";
+static const char kKernelMethodSignature[] = "()V";
+
+typedef jint(JNICALL* GetDefaultJavaVMInitArgsFunction)(void* args);
+typedef jint(JNICALL* CreateJavaVMFunction)(JavaVM** vm, void** env, void* args);
+
+// GetProcAddress hands back a generic function pointer; going through
+// void (*)(void) tells the compiler the change of type is meant.
+template <typename Function>
+static Function LookUpEntryPoint(HMODULE library, const char* name) {
+    typedef void (*AnyFunction)(void);
+    return reinterpret_cast<Function>(reinterpret_cast<AnyFunction>(GetProcAddress(library, name)));
+}
+
+// The module directory followed by "\server\jvm.dll": the directory ends in
+// a backslash, and the doubled one is passed on as it stands.
+static char* BuildLibraryPath(const char* moduleDirectory) {
+    if (moduleDirectory == nullptr) return nullptr;
+    size_t directoryLength = strlen(moduleDirectory);
+    char* path = static_cast<char*>(malloc(directoryLength + sizeof kLibraryBelowModuleDirectory));
+    if (path == nullptr) return nullptr;
+    memcpy(path, moduleDirectory, directoryLength);
+    memcpy(path + directoryLength, kLibraryBelowModuleDirectory, sizeof kLibraryBelowModuleDirectory);
+    return path;
+}
+
+static bool GetDefaultArgs(HMODULE library, JavaVMInitArgs* args) {
+    GetDefaultJavaVMInitArgsFunction getDefaultArgs =
+        LookUpEntryPoint<GetDefaultJavaVMInitArgsFunction>(library, "JNI_GetDefaultJavaVMInitArgs");
+    args->version = JNI_VERSION_1_4;
+    if (getDefaultArgs == nullptr || getDefaultArgs(args) != JNI_OK) {
+        ReportError("Error getting JVM default arguments.");
+        return false;
+    }
+    return true;
+}
+
+static bool CreateVm(HMODULE library, JavaVMInitArgs* args) {
+    CreateJavaVMFunction createVm = LookUpEntryPoint<CreateJavaVMFunction>(library, "JNI_CreateJavaVM");
+    if (createVm == nullptr || args->options == nullptr ||
+        createVm(&Kernel.vm, reinterpret_cast<void**>(&Kernel.env), args) < 0) {
+        ReportError("Error creating JVM");
+        return false;
+    }
+    return true;
+}
+
+// Looks up all three methods before judging any of them.
+static bool BindKernelClass() {
+    JNIEnv* env = Kernel.env;
+    Kernel.kernelClass = env->FindClass(Profile.kernelClassName);
+    if (Kernel.kernelClass == nullptr) {
+        ReportError("Cannot locate the Kernel class");
+        return false;
+    }
+    Kernel.constructorId = env->GetMethodID(Kernel.kernelClass, "<init>", kKernelMethodSignature);
+    Kernel.startId = env->GetMethodID(Kernel.kernelClass, "start", kKernelMethodSignature);
+    Kernel.stopId = env->GetMethodID(Kernel.kernelClass, "stop", kKernelMethodSignature);
+    if (Kernel.constructorId == nullptr || Kernel.startId == nullptr || Kernel.stopId == nullptr) {
+        ReportError("One or more methods in Kernel class could not be found");
+        return false;
+    }
+    return true;
+}
+
+// Clears an exception the last call left pending; true if there was one.
+static bool ClearPendingException() {
+    if (Kernel.env->ExceptionCheck() != JNI_TRUE) return false;
+    Kernel.env->ExceptionClear();
+    return true;
+}
+
+// Constructs the kernel and keeps it through a global reference: the stop
+// may come on another thread, after the starting thread has ended, where
+// the constructor's local reference means nothing.
+static bool ConstructKernel() {
+    JNIEnv* env = Kernel.env;
+    jobject localKernel = env->NewObject(Kernel.kernelClass, Kernel.constructorId);
+    bool threw = ClearPendingException();
+    if (localKernel != nullptr && !threw) {
+        Kernel.kernel = env->NewGlobalRef(localKernel);
+        env->DeleteLocalRef(localKernel);
+    }
+    return Kernel.kernel != nullptr;
+}
+
+static bool ConstructAndStartKernel() {
+    if (!ConstructKernel()) {
+        ReportError("Exception occurs starting up the Kernel");
+        return false;
+    }
+    Kernel.env->CallVoidMethod(Kernel.kernel, Kernel.startId);
+    if (ClearPendingException()) {
+        ReportError("Exception occurs starting up the Kernel");
+        return false;
+    }
+    return true;
+}
+
+// The steps after the library path is known; *bootClassPath receives the
+// text the caller releases.
+static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath, char** bootClassPath) {
+    HMODULE library = libraryPath != nullptr ? LoadLibraryA(libraryPath) : nullptr;
+    if (library == nullptr) {
+        ReportError("Failed to load JVM DLL.");
+        return false;
+    }
+    JavaVMInitArgs args;
+    memset(&args, 0, sizeof args);
+    if (!GetDefaultArgs(library, &args)) return false;
+
+    JvmOptionList list = BuildJvmOptionList(moduleDirectory, Profile.initFileName);
+    *bootClassPath = list.bootClassPath;
+    args.nOptions = list.count;
+    args.options = list.options;
+    args.ignoreUnrecognized = JNI_FALSE;  // a mistyped init-file option must not pass unnoticed
+    if (!CreateVm(library, &args)) return false;
+
+    return BindKernelClass() && ConstructAndStartKernel();
+}
+
+bool StartKernel() {
+    char* moduleDirectory = GetModuleDirectory();
+    char* libraryPath = BuildLibraryPath(moduleDirectory);
+    char* bootClassPath = nullptr;
+    bool started = StartKernelFrom(moduleDirectory, libraryPath, &bootClassPath);
+    free(bootClassPath);
+    free(libraryPath);
+    free(moduleDirectory);
+    return started;
+}
+
+void StopKernel() {
+    if (Kernel.vm == nullptr || Kernel.kernel == nullptr) return;
+    // Gives this thread its own interface pointer (or the one it has); an
+    // interface pointer of another thread must not be used here.
+    if (Kernel.vm->AttachCurrentThread(reinterpret_cast<void**>(&Kernel.env), nullptr) != JNI_OK) return;
+    Kernel.env->CallVoidMethod(Kernel.kernel, Kernel.stopId);
+}
