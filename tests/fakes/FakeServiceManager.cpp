@@ -22,7 +22,7 @@ std::condition_variable statusChanged;
 
 std::map<Call, DWORD> refusals;
 std::vector<DWORD> queuedControls;
-std::function<void(const SERVICE_STATUS&)> statusObserver;
+std::function<std::string(const SERVICE_STATUS&)> statusObserver;
 
 std::vector<DispatchTableRecord> dispatchTables;
 std::vector<HandlerRegistration> handlerRegistrations;
@@ -142,7 +142,7 @@ void QueueControls(const std::vector<DWORD>& controls) {
     queuedControls = controls;
 }
 
-void OnStatusReport(std::function<void(const SERVICE_STATUS&)> observer) {
+void OnStatusReport(std::function<std::string(const SERVICE_STATUS&)> observer) {
     std::lock_guard<std::mutex> lock(mutex);
     statusObserver = std::move(observer);
 }
@@ -269,27 +269,26 @@ extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpSer
 }
 
 extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
-    std::function<void(const SERVICE_STATUS&)> observer;
     SERVICE_STATUS status = *lpServiceStatus;
-    BOOL result = TRUE;
+    std::function<std::string(const SERVICE_STATUS&)> observer;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        bool validHandle = run.active && reinterpret_cast<uintptr_t>(hServiceStatus) == run.statusHandle;
-        statusReports.push_back({validHandle, status, std::this_thread::get_id()});
-        if (Refused(Call::SetStatus)) {
-            result = FALSE;
-        } else if (!validHandle) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            result = FALSE;
-        } else {
-            run.currentState = status.dwCurrentState;
-            run.controlsAccepted = status.dwControlsAccepted;
-            statusChanged.notify_all();
-        }
         observer = statusObserver;
     }
-    if (observer) observer(status);
-    return result;
+    std::string observation = observer ? observer(status) : std::string();
+
+    std::lock_guard<std::mutex> lock(mutex);
+    bool validHandle = run.active && reinterpret_cast<uintptr_t>(hServiceStatus) == run.statusHandle;
+    statusReports.push_back({validHandle, status, std::this_thread::get_id(), observation});
+    if (Refused(Call::SetStatus)) return FALSE;
+    if (!validHandle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    run.currentState = status.dwCurrentState;
+    run.controlsAccepted = status.dwControlsAccepted;
+    statusChanged.notify_all();
+    return TRUE;
 }
 
 extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {

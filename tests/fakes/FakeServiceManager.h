@@ -52,6 +52,7 @@ struct StatusReport {
     bool validHandle;
     SERVICE_STATUS status;
     std::thread::id thread;
+    std::string observation;  // what the OnStatusReport observer returned
 };
 
 struct ControlDelivery {
@@ -106,8 +107,10 @@ void Refuse(Call call, DWORD error);
 // Controls that the next dispatcher run sends to the service, in order.
 void QueueControls(const std::vector<DWORD>& controls);
 
-// Called on the reporting thread after each status report is recorded.
-void OnStatusReport(std::function<void(const SERVICE_STATUS&)> observer);
+// Called on the reporting thread at each status report, before the manager
+// takes note of the report (so before it can send the next control); what it
+// returns is kept with the report.
+void OnStatusReport(std::function<std::string(const SERVICE_STATUS&)> observer);
 
 // A service that exists in the database before the test.
 void AddService(const RegisteredService& service);

@@ -33,17 +33,22 @@ protected:
         EXPECT_EQ(chdir(workingDirectory), 0);
     }
 
-    // How many times the kernel's stop had been called by each report.
-    std::vector<size_t> StopsSeenAtEachReport() {
-        std::vector<size_t> stopsSeen;
-        FakeServiceManager::OnStatusReport([this, &stopsSeen](const SERVICE_STATUS&) {
+    // Runs the program as a service; each report notes how many times the
+    // kernel's stop had been called by then.
+    void RunAsServiceCountingStops() {
+        FakeServiceManager::OnStatusReport([this](const SERVICE_STATUS&) {
             size_t stops = 0;
             for (const auto& call : EntriesOf(tree.StandinLog(), "CallVoidMethod")) stops += call[1] == "stop";
-            stopsSeen.push_back(stops);
+            return std::to_string(stops);
         });
         std::string output;
         EXPECT_EQ(RunProgramMain({"Program.exe"}, &output), 0);
         EXPECT_EQ(output, "");
+    }
+
+    static std::vector<std::string> StopsSeenAtEachReport() {
+        std::vector<std::string> stopsSeen;
+        for (const auto& report : FakeServiceManager::StatusReports()) stopsSeen.push_back(report.observation);
         return stopsSeen;
     }
 
@@ -55,7 +60,7 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     tree.AddStandinVm();
     FakeServiceManager::QueueControls({SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_SHUTDOWN,
                                        SERVICE_CONTROL_STOP});
-    std::vector<size_t> stopsSeen = StopsSeenAtEachReport();
+    RunAsServiceCountingStops();
     const std::thread::id serviceThread = FakeServiceManager::ServiceThread();
     const std::thread::id mainThread = std::this_thread::get_id();
 
@@ -66,7 +71,7 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     ExpectReport(reports[2], SERVICE_RUNNING, mainThread);  // interrogate
     ExpectReport(reports[3], SERVICE_STOP_PENDING, mainThread);
     ExpectReport(reports[4], SERVICE_STOPPED, mainThread);
-    EXPECT_EQ(stopsSeen, (std::vector<size_t>{0, 0, 0, 0, 1}));
+    EXPECT_EQ(StopsSeenAtEachReport(), (std::vector<std::string>{"0", "0", "0", "0", "1"}));
 
     auto deliveries = FakeServiceManager::ControlDeliveries();
     ASSERT_EQ(deliveries.size(), 4u);
@@ -88,13 +93,13 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
 TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped) {
     tree.AddStandinVm("fail=start");
     FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
-    std::vector<size_t> stopsSeen = StopsSeenAtEachReport();
+    RunAsServiceCountingStops();
 
     auto reports = FakeServiceManager::StatusReports();
     ASSERT_EQ(reports.size(), 2u);
     ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread());
     ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1);
-    EXPECT_EQ(stopsSeen, (std::vector<size_t>{0, 0}));
+    EXPECT_EQ(StopsSeenAtEachReport(), (std::vector<std::string>{"0", "0"}));
 
     auto events = FakeEventLog::Events();
     ASSERT_EQ(events.size(), 1u);
