@@ -12,6 +12,10 @@
 
 KernelBinding Kernel;
 
+// The options the VM was created with. The array and the init-file texts
+// are kept for the life of the process, like the VM itself.
+static JvmOptionList VmOptions;
+
 static const char kLibraryBelowModuleDirectory[] = "\\server\\jvm.dll";
 static const char kKernelMethodSignature[] = "()V";
 
@@ -123,10 +127,10 @@ static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath
     memset(&args, 0, sizeof args);
     if (!GetDefaultArgs(library, &args)) return false;
 
-    JvmOptionList list = BuildJvmOptionList(moduleDirectory, Profile.initFileName);
-    *bootClassPath = list.bootClassPath;
-    args.nOptions = list.count;
-    args.options = list.options;
+    VmOptions = BuildJvmOptionList(moduleDirectory, Profile.initFileName);
+    *bootClassPath = VmOptions.bootClassPath;
+    args.nOptions = VmOptions.count;
+    args.options = VmOptions.options;
     args.ignoreUnrecognized = JNI_FALSE;  // a mistyped init-file option must not pass unnoticed
     if (!CreateVm(library, &args)) return false;
 

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "Installation.h"
+#include "JvmOptions.h"
+
+namespace {
+
+const char kHome[] = "-Dapplication.home=..";
+const char kLibraryPath[] = "-Djava.library.path=..\\lib";
+const char kBootPrefix[] = "-Xbootclasspath/p:";
+
+std::vector<std::string> Texts(const JvmOptionList& list) {
+    std::vector<std::string> texts;
+    for (jint i = 0; i < list.count; ++i) texts.emplace_back(list.options[i].optionString);
+    return texts;
+}
+
+// The list is the caller's for the rest of the process; a test gives it back.
+void Release(const JvmOptionList& list) {
+    for (jint i = 2; i < list.count - 1; ++i) free(list.options[i].optionString);
+    free(list.bootClassPath);
+    free(list.options);
+}
+
+int OpenFileDescriptors() {
+    int count = 0;
+    DIR* fds = opendir("/proc/self/fd");
+    while (readdir(fds) != nullptr) ++count;
+    closedir(fds);
+    return count;
+}
+
+class JvmOptionsTest : public ::testing::Test {
+  protected:
+    void SetUp() override { startDirectory_ = WorkingDirectory(); }
+    void TearDown() override { EXPECT_EQ(0, chdir(startDirectory_.c_str())); }
+
+    JvmOptionList Build() { return BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init"); }
+
+    std::vector<std::string> BuildTexts() {
+        JvmOptionList list = Build();
+        std::vector<std::string> texts = Texts(list);
+        Release(list);
+        return texts;
+    }
+
+    void WriteInitFile(const std::string& bytes) { Installation::WriteFile(install_.bin() / "alder.init", bytes); }
+
+    Installation install_;
+    std::string startDirectory_;
+};
+
+TEST_F(JvmOptionsTest, WithoutInitFileAndJarsHoldsTheThreeFixedOptions) {
+    JvmOptionList list = Build();
+    ASSERT_EQ(3, list.count);
+    EXPECT_EQ((std::vector<std::string>{kHome, kLibraryPath, kBootPrefix}), Texts(list));
+    for (jint i = 0; i < list.count; ++i) EXPECT_EQ(nullptr, list.options[i].extraInfo);
+    EXPECT_EQ(list.bootClassPath, list.options[2].optionString);
+    Release(list);
+}
+
+TEST_F(JvmOptionsTest, LeavesTheWorkingDirectoryAtTheModuleDirectory) {
+    install_.addJar("a.jar");
+    WriteInitFile("-Xmx64m\n");
+    ASSERT_EQ(0, chdir("/"));
+    BuildTexts();
+    EXPECT_EQ(install_.bin().string(), WorkingDirectory());
+}
+
+struct JarCase {
+    const char* name;
+    std::vector<std::string> jars;
+    std::string bootClassPath;
+};
+
+class BootClassPathTest : public JvmOptionsTest, public ::testing::WithParamInterface<JarCase> {};
+
+TEST_P(BootClassPathTest, ListsEveryJarOfTheJarDirectoryInSearchOrder) {
+    for (const std::string& jar : GetParam().jars) install_.addJar(jar);
+    std::vector<std::string> texts = BuildTexts();
+    ASSERT_EQ(3u, texts.size());
+    EXPECT_EQ(GetParam().bootClassPath, texts.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jars, BootClassPathTest,
+    ::testing::Values(
+        JarCase{"EmptyJarDirectory", {}, "-Xbootclasspath/p:"},
+        JarCase{"OneJar", {"kernel.jar"}, "-Xbootclasspath/p:..\\lib\\util\\kernel.jar"},
+        JarCase{"TwoJars", {"b.jar", "a.jar"}, "-Xbootclasspath/p:..\\lib\\util\\a.jar;..\\lib\\util\\b.jar"},
+        JarCase{"NameWithBlanks", {"my kernel 1.0.jar"}, "-Xbootclasspath/p:..\\lib\\util\\my kernel 1.0.jar"},
+        JarCase{"OnlyJarsCount", {"a.jar", "notes.txt", "b.JAR"},
+                "-Xbootclasspath/p:..\\lib\\util\\a.jar;..\\lib\\util\\b.JAR"}),
+    [](const ::testing::TestParamInfo<JarCase>& info) { return std::string(info.param.name); });
+
+TEST_F(JvmOptionsTest, ThousandsOfJarsAllArriveWhole) {
+    std::string expected = kBootPrefix;
+    for (int i = 0; i < 3000; ++i) {
+        char name[32];
+        snprintf(name, sizeof name, "lib%05d.jar", i);
+        install_.addJar(name);
+        expected += std::string(i == 0 ? "" : ";") + "..\\lib\\util\\" + name;
+    }
+    EXPECT_EQ(expected, BuildTexts().back());
+}
+
+struct InitFileCase {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> options;
+};
+
+class InitFileTest : public JvmOptionsTest, public ::testing::WithParamInterface<InitFileCase> {};
+
+TEST_P(InitFileTest, GivesItsOptionLinesTrimmedBetweenTheFixedOnesAndTheBootClassPath) {
+    WriteInitFile(GetParam().bytes);
+    std::vector<std::string> expected = {kHome, kLibraryPath};
+    expected.insert(expected.end(), GetParam().options.begin(), GetParam().options.end());
+    expected.push_back(kBootPrefix);
+    EXPECT_EQ(expected, BuildTexts());
+}
+
+const std::string k600 = "-D" + std::string(598, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, InitFileTest,
+    ::testing::Values(
+        InitFileCase{"ThreeLines", "-Xmx64m\n-Da=1\n-Db=2\n", {"-Xmx64m", "-Da=1", "-Db=2"}},
+        InitFileCase{"CrLfLineEnds", "-Xmx64m\r\n-Da=1\r\n", {"-Xmx64m", "-Da=1"}},
+        InitFileCase{"TrailingBlanksAndTabs", "-Dname=a b \t \t\n", {"-Dname=a b"}},
+        InitFileCase{"AllTrailingWhitespaceKinds", "-Da\v\f\r \t\n", {"-Da"}},
+        InitFileCase{"HighBytesAreNotWhitespace", "-Dname=\xe9\xa0\n", {"-Dname=\xe9\xa0"}},
+        InitFileCase{"LeadingBlankIsNoOption", " -Xmx64m\n\t-Da=1\n-Db=2\n", {"-Db=2"}},
+        InitFileCase{"TextAndEmptyLinesIgnored", "# comment\n\nsome text\n-Da=1\n", {"-Da=1"}},
+        InitFileCase{"LastLineWithoutLineEnd", "-Da=1\n-Db=2", {"-Da=1", "-Db=2"}},
+        InitFileCase{"NulEndsThePiece", std::string("-Da=1\0junk\n-Db=2\n", 16), {"-Da=1", "-Db=2"}},
+        InitFileCase{"ByteOrderMarkHidesTheFirstLine", "\xef\xbb\xbf-Da=1\n-Db=2\n", {"-Db=2"}},
+        InitFileCase{"LoneDashStays", "-\n- \t\r\n", {"-", "-"}},
+        InitFileCase{"LongLineSplitsIntoPieces", k600 + "\n", {k600.substr(0, 511)}},
+        InitFileCase{"LongLineWhosePieceTwoIsAnOption", std::string(510, '-') + " -Dsecond=1\n",
+                     {std::string(510, '-'), "-Dsecond=1"}},
+        InitFileCase{"EmptyFile", "", {}}),
+    [](const ::testing::TestParamInfo<InitFileCase>& info) { return std::string(info.param.name); });
+
+TEST_F(JvmOptionsTest, KeepsFiftyInitFileOptionsAndIgnoresTheRest) {
+    std::string bytes;
+    for (int i = 1; i <= 60; ++i) bytes += "-Dline" + std::to_string(i) + "=1\n";
+    WriteInitFile(bytes);
+    JvmOptionList list = Build();
+    ASSERT_EQ(53, list.count);
+    EXPECT_STREQ("-Dline1=1", list.options[2].optionString);
+    EXPECT_STREQ("-Dline50=1", list.options[51].optionString);
+    EXPECT_STREQ(kBootPrefix, list.options[52].optionString);
+    Release(list);
+}
+
+TEST_F(JvmOptionsTest, ClosesTheInitFile) {
+    WriteInitFile("-Da=1\n-Db=2\n");
+    int before = OpenFileDescriptors();
+    BuildTexts();
+    EXPECT_EQ(before, OpenFileDescriptors());
+}
+
+TEST_F(JvmOptionsTest, InitFileIsLookedUpInTheModuleDirectoryNotTheStartDirectory) {
+    Installation elsewhere;
+    Installation::WriteFile(elsewhere.bin() / "alder.init", "-Dwrong=1\n");
+    ASSERT_EQ(0, chdir(elsewhere.bin().c_str()));
+    EXPECT_EQ(3u, BuildTexts().size());
+}
+
+TEST(ReadInitFileOptions, StopsAtCapacity) {
+    FILE* file = tmpfile();
+    fputs("-Da\ntext\n-Db\n-Dc\n", file);
+    rewind(file);
+    char* options[2] = {nullptr, nullptr};
+    ASSERT_EQ(2, ReadInitFileOptions(file, options, 2));
+    EXPECT_STREQ("-Da", options[0]);
+    EXPECT_STREQ("-Db", options[1]);
+    free(options[0]);
+    free(options[1]);
+    fclose(file);
+}
+
+}  // namespace

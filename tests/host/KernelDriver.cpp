@@ -1,0 +1,95 @@
+// Runs the kernel host once in a process of its own, as a program of the
+// family would, and prints what happened:
+//   kernel_driver console   start and stop on the main thread
+//   kernel_driver service   start on a thread that then ends without
+//                           detaching, stop on the main thread
+//   kernel_driver start     start only
+// Output lines: "LoadLibraryA <path>", "started=<0|1>", "cwd=<dir>",
+// "initFileOpened=<0|1>", "initFileClosed=<0|1>", then one
+// "report <source> <type> <category> <id> <message>" line (TAB separated)
+// per event-log entry.
+#include <windows.h>
+
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "FakeEventLog.h"
+#include "Kernel.h"
+#include "LaunchLayout.h"
+#include "ProductProfile.h"
+
+extern "C" HMODULE WINAPI __real_LoadLibraryA(LPCSTR path);
+
+extern "C" HMODULE WINAPI __wrap_LoadLibraryA(LPCSTR path) {
+    printf("LoadLibraryA\t%s\n", path);
+    fflush(stdout);
+    return __real_LoadLibraryA(path);
+}
+
+namespace {
+
+// Watches the module directory for the init file being opened and closed.
+int WatchInitFile() {
+    char* directory = GetModuleDirectory();
+    std::string posixDirectory = directory;
+    free(directory);
+    for (char& c : posixDirectory)
+        if (c == '\\') c = '/';
+    int watch = inotify_init1(IN_NONBLOCK);
+    inotify_add_watch(watch, posixDirectory.c_str(), IN_OPEN | IN_CLOSE);
+    return watch;
+}
+
+void PrintInitFileAccess(int watch) {
+    bool opened = false;
+    bool closed = false;
+    alignas(inotify_event) char buffer[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
+    ssize_t length;
+    while ((length = read(watch, buffer, sizeof buffer)) > 0) {
+        for (char* at = buffer; at < buffer + length;) {
+            const inotify_event* event = reinterpret_cast<const inotify_event*>(at);
+            if (event->len > 0 && strcmp(event->name, Profile.initFileName) == 0) {
+                if (event->mask & IN_OPEN) opened = true;
+                if (event->mask & IN_CLOSE) closed = true;
+            }
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    printf("initFileOpened=%d\ninitFileClosed=%d\n", opened ? 1 : 0, closed ? 1 : 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "console";
+    int watch = WatchInitFile();
+    bool started = false;
+    if (mode == "service") {
+        std::thread serviceThread([&started] { started = StartKernel(); });
+        serviceThread.join();
+    } else {
+        started = StartKernel();
+    }
+    fflush(stdout);
+    printf("started=%d\n", started ? 1 : 0);
+    char directory[4096];
+    printf("cwd=%s\n", getcwd(directory, sizeof directory) != nullptr ? directory : "?");
+    PrintInitFileAccess(watch);
+    for (const RecordedEvent& event : FakeEventLog::Events()) {
+        printf("report\t%s\t%u\t%u\t%u", event.source.c_str(), static_cast<unsigned>(event.type),
+               static_cast<unsigned>(event.category), static_cast<unsigned>(event.eventId));
+        for (const std::string& text : event.strings) printf("\t%s", text.c_str());
+        printf("\n");
+    }
+    fflush(stdout);
+    if (started && mode != "start") StopKernel();
+    printf("done\n");
+    fflush(stdout);
+    return 0;
+}
