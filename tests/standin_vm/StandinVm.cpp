@@ -144,9 +144,11 @@ struct Method {
 
 // Everything handed out is kept for the life of the process, so a pointer
 // the caller hands back can always be looked up without reading through it.
-std::set<const void*> refs;
-std::map<std::string, Method*> methods;
-std::set<const void*> methodIds;
+// The registries themselves are never destroyed: a caller may still use
+// them while the process exits.
+std::set<const void*>& refs = *new std::set<const void*>;
+std::map<std::string, Method*>& methods = *new std::map<std::string, Method*>;
+std::set<const void*>& methodIds = *new std::set<const void*>;
 
 jobject NewRef(bool global, const std::string& className) {
     int owner = CurrentThread();
@@ -196,7 +198,7 @@ JNINativeInterface_ nativeInterface;
 JNIInvokeInterface_ invokeInterface;
 JavaVM theVm;
 bool vmCreated = false;
-std::map<int, ThreadEnv*> envs;
+std::map<int, ThreadEnv*>& envs = *new std::map<int, ThreadEnv*>;
 
 JNIEnv* EnvOfCurrentThread(bool create) {
     int thread = CurrentThread();
