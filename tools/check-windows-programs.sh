@@ -23,10 +23,9 @@ check() {
 }
 
 imports_only_system_dlls() {
-    local dlls
+    local dlls bad
     dlls=$(objdump -p "$1" | awk '/DLL Name:/ {print tolower($3)}')
     [ -n "$dlls" ] || return 1
-    local bad
     bad=$(echo "$dlls" | grep -Ev "$system_dlls")
     [ -z "$bad" ] || { echo "  imports: $bad"; return 1; }
 }
@@ -37,11 +36,12 @@ is_console_program_for() {
 }
 
 names_only_itself() {
-    local exe=$1 own=$2 other
-    strings -n 6 "$exe" | grep -qx "$own" || { echo "  own service name missing"; return 1; }
+    local exe=$1 own=$2 other texts
+    texts=$(strings -n 6 "$exe")
+    grep -qx "$own" <<<"$texts" || { echo "  own service name missing"; return 1; }
     for other in "${programs[@]}"; do
         [ "$other" = "$own" ] && continue
-        if strings -n 6 "$exe" | grep -q "$other"; then
+        if grep -q "$other" <<<"$texts"; then
             echo "  names $other"
             return 1
         fi
