@@ -541,6 +541,11 @@ class Leg:
         except FileNotFoundError:
             return None
 
+    def forget_planted_runs(self):
+        """So that one program's fault does not show up again at the next."""
+        if os.path.exists(self.wine.drive_c("planted-ran.txt")):
+            os.remove(self.wine.drive_c("planted-ran.txt"))
+
     def run_blanks(self):
         """Installations under C:\\Program Files\\Halvern <Program>\\bin: the
         service manager must start the program itself, never C:\\Program.exe."""
@@ -558,8 +563,7 @@ class Leg:
         self.expect_equal("an unquoted path with blanks starts C:\\Program.exe", self.planted_ran(),
                           bait_path + "\r\n")
         self.remove_leftover("BaitSvc")
-        if os.path.exists(self.wine.drive_c("planted-ran.txt")):
-            os.remove(self.wine.drive_c("planted-ran.txt"))
+        self.forget_planted_runs()
 
         for profile in PROFILES:
             program = profile[0]
@@ -584,6 +588,7 @@ class Leg:
                               (0, "Service unregistration successful\r\n"))
             self.remove_leftover(program)
             self.expect_equal("%s under blanks: C:\\Program.exe never ran" % program, self.planted_ran(), None)
+            self.forget_planted_runs()
 
     def run(self):
         for profile in PROFILES:
@@ -664,6 +669,7 @@ def main():
                 if results.check("[%s] programs and stand-in VM built" % name, not isinstance(built, str),
                                  built if isinstance(built, str) else ""):
                     dist, standin, compiler = built
+                    print("== [%s] %s with %s, under %s" % (name, dist, standin, loader), flush=True)
                     Leg(results, wine, name, dist, standin, compiler, loader).run()
             if no_32bit is not None:
                 results.skip("[win32] the 32-bit programs under Wine (leg skipped)", no_32bit)
