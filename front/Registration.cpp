@@ -56,10 +56,11 @@ void InstallService() {
     SC_HANDLE service = CreateOwnService(manager);
     if (service == nullptr) {
         printf("Error registering service\n");
-        return;
+    } else {
+        printf("Service registration successful\n");
+        CloseServiceHandle(service);
     }
-    printf("Service registration successful\n");
-    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
 }
 
 void UninstallService() {
@@ -71,12 +72,13 @@ void UninstallService() {
     SC_HANDLE service = OpenServiceA(manager, Profile.serviceName, DELETE);
     if (service == nullptr) {
         printf("Error opening service\n");
-        return;
-    }
-    if (DeleteService(service)) {
-        printf("Service unregistration successful\n");
     } else {
-        printf("Error deleting service\n");
+        if (DeleteService(service)) {
+            printf("Service unregistration successful\n");
+        } else {
+            printf("Error deleting service\n");
+        }
+        CloseServiceHandle(service);
     }
-    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
 }

@@ -204,6 +204,11 @@ int OpenServiceHandles() {
     return static_cast<int>(openServices.size());
 }
 
+int OpenManagerHandles() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<int>(openManagers.size());
+}
+
 std::thread::id ServiceThread() {
     std::lock_guard<std::mutex> lock(mutex);
     return run.thread;

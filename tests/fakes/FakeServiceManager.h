@@ -126,6 +126,7 @@ int DeleteServiceCalls();
 std::vector<RegisteredService> Services();
 // Service handles (not manager handles) handed out and not yet closed.
 int OpenServiceHandles();
+int OpenManagerHandles();
 // The thread the service procedure ran on in the last dispatcher run.
 std::thread::id ServiceThread();
 

@@ -146,6 +146,7 @@ TEST_F(Registration, EachOutcomePrintsItsOneLine) {
         EXPECT_EQ(Capture(c.command), c.output) << c.what;
         EXPECT_EQ(FakeServiceManager::Services().size(), static_cast<size_t>(c.servicesAfter)) << c.what;
         EXPECT_EQ(FakeServiceManager::OpenServiceHandles(), 0) << c.what;
+        EXPECT_EQ(FakeServiceManager::OpenManagerHandles(), 0) << c.what;
     }
 }
 
