@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Whole-process start-up cost of the service host on the machine's JDK.
+
+Times, side by side and in rotating order, the time from process start to
+the kernel's start returning (the line "kernel started" that start prints
+as its last act) for:
+
+  host      AlderSvc run, loading the real-JDK adapter as server/jvm.dll
+  floor     jvm_start_floor: load libjvm, create the VM with the same
+            options, find the class, construct it, call start
+  launcher  the stock java launcher running the same class's main
+
+and reports medians. Also the host's peak resident size on a run whose
+jvm.dll is missing, and the size of each Windows program in a dist folder.
+
+    tests/bench/startup_timing.py --build build/hard-bench --runs 31
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+KERNEL_CLASS = "com.halvern.alder.service.ServerKernel"
+MARKER = b"kernel started"
+
+
+def parse_arguments():
+    here = os.path.dirname(os.path.abspath(__file__))
+    source = os.path.dirname(os.path.dirname(here))
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default=os.path.join(source, "build", "native"),
+                        help="a native build tree with tests (a Release one for figures)")
+    parser.add_argument("--jdk", default=os.environ.get("JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
+    parser.add_argument("--runs", type=int, default=31, help="timed runs of each start (after 3 warm-up runs)")
+    parser.add_argument("--dist", default=os.path.join(source, "dist", "win32"),
+                        help="folder of the Windows programs whose sizes are listed")
+    return parser.parse_args()
+
+
+def need(path):
+    if not os.path.exists(path):
+        sys.exit("missing: %s (build the tree first)" % path)
+    return path
+
+
+def make_installation(root, program, adapter, jar):
+    """<root>/bin/AlderSvc, bin/server/jvm.dll (or none), lib/util/kernel.jar."""
+    os.makedirs(os.path.join(root, "bin"))
+    os.makedirs(os.path.join(root, "lib", "util"))
+    shutil.copy2(program, os.path.join(root, "bin", "AlderSvc"))
+    if adapter is not None:
+        os.makedirs(os.path.join(root, "bin", "server"))
+        shutil.copy2(adapter, os.path.join(root, "bin", "server", "jvm.dll"))
+    shutil.copy2(jar, os.path.join(root, "lib", "util", "kernel.jar"))
+    return os.path.join(root, "bin")
+
+
+def time_to_started(command, cwd):
+    """Seconds from launching the command to the kernel's marker line."""
+    start = time.perf_counter()
+    child = subprocess.Popen(command, cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL)
+    child.stdin.write(b"\n")  # the console run's first ENTER, waiting before it asks
+    child.stdin.flush()
+    elapsed = None
+    for line in child.stdout:
+        if line.startswith(MARKER):
+            elapsed = time.perf_counter() - start
+            break
+    try:
+        child.stdin.write(b"\n")  # the second ENTER: stop
+        child.stdin.close()
+    except BrokenPipeError:
+        pass
+    child.stdout.read()
+    child.wait()
+    if elapsed is None:
+        sys.exit("no kernel start seen from: %s (exit code %d)" % (" ".join(command), child.returncode))
+    return elapsed
+
+
+def peak_resident_kib_when_waiting(command, cwd, first_input, wait_text):
+    """The process's peak resident size (VmHWM) once it has printed wait_text
+    and waits for more input. Read from /proc while the process lives: the
+    rusage of a child also counts the forking parent's pages before exec."""
+    child = subprocess.Popen(command, cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL)
+    child.stdin.write(first_input)
+    child.stdin.flush()
+    seen = b""
+    while not seen.endswith(wait_text):
+        byte = child.stdout.read(1)
+        if not byte:
+            sys.exit("%s ended before waiting for input" % command[0])
+        seen += byte
+    with open("/proc/%d/status" % child.pid) as status:
+        peak = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
+    child.stdin.close()
+    child.stdout.read()
+    child.wait()
+    return peak, seen
+
+
+def main():
+    arguments = parse_arguments()
+    build = os.path.abspath(arguments.build)
+    program = need(os.path.join(build, "profiles", "AlderSvc"))
+    adapter = need(os.path.join(build, "tests", "realjvm", "librealjvm_adapter.so"))
+    floor = need(os.path.join(build, "tests", "bench", "jvm_start_floor"))
+    jar = need(os.path.join(build, "tests", "bench", "timing-kernel", "kernel.jar"))
+    libjvm = need(os.path.join(arguments.jdk, "lib", "server", "libjvm.so"))
+    java = need(os.path.join(arguments.jdk, "bin", "java"))
+
+    with tempfile.TemporaryDirectory(prefix="startup-timing-") as scratch:
+        bin_directory = make_installation(os.path.join(scratch, "run"), program, adapter, jar)
+        # The options the host hands the JDK, once the adapter has turned the
+        # boot class path option into the form current JDKs take.
+        options = ["-Dapplication.home=..", "-Djava.library.path=..\\lib", "-Xbootclasspath/a:../lib/util/kernel.jar"]
+        starts = {
+            "host": ([os.path.join(bin_directory, "AlderSvc"), "run"], scratch),
+            "floor": ([floor, libjvm, KERNEL_CLASS.replace(".", "/")] + options, bin_directory),
+            "launcher": ([java] + options + [KERNEL_CLASS], bin_directory),
+        }
+        names = list(starts)
+        times = {name: [] for name in names}
+        for round_number in range(arguments.runs + 3):
+            order = names[round_number % 3:] + names[:round_number % 3]
+            for name in order:
+                elapsed = time_to_started(*starts[name])
+                if round_number >= 3:
+                    times[name].append(elapsed)
+
+        missing_vm = make_installation(os.path.join(scratch, "missing"), program, None, jar)
+        # After the failed start the run waits at its stop prompt: by then
+        # everything the host does before a VM exists has been done.
+        resident = []
+        for _ in range(5):
+            peak, output = peak_resident_kib_when_waiting([os.path.join(missing_vm, "AlderSvc"), "run"], scratch,
+                                                          b"\n", b"Running. Press <ENTER> to stop\n")
+            resident.append(peak)
+        # For scale: the smallest C program waiting for input.
+        cat_resident = statistics.median(
+            peak_resident_kib_when_waiting(["/bin/cat"], scratch, b"ready\n", b"ready\n")[0] for _ in range(5))
+
+    print("Start-up to the kernel's start returning, %d runs each, JDK %s" % (arguments.runs, arguments.jdk))
+    print("| start | median ms | min ms | max ms |")
+    print("|---|---|---|---|")
+    medians = {}
+    for name in names:
+        medians[name] = statistics.median(times[name])
+        print("| %s | %.1f | %.1f | %.1f |" % (name, medians[name] * 1e3, min(times[name]) * 1e3,
+                                              max(times[name]) * 1e3))
+    over_floor = (medians["host"] / medians["floor"] - 1) * 100
+    over_launcher = (medians["host"] / medians["launcher"] - 1) * 100
+    print()
+    print("host vs floor:    %+.1f %% (target: within 2 %%)" % over_floor)
+    print("host vs launcher: %+.1f %% (target: not slower)" % over_launcher)
+    print()
+    print("Peak resident size of `AlderSvc run` without server/jvm.dll, at its stop prompt: %d KiB"
+          " (median of 5; /bin/cat waiting for input: %d KiB)" % (statistics.median(resident), cat_resident))
+
+    if os.path.isdir(arguments.dist):
+        print()
+        print("Program sizes in %s:" % arguments.dist)
+        print("| program | bytes |")
+        print("|---|---|")
+        for name in sorted(os.listdir(arguments.dist)):
+            if name.endswith(".exe"):
+                print("| %s | %d |" % (name, os.path.getsize(os.path.join(arguments.dist, name))))
+
+    within_targets = over_floor <= 2.0 and over_launcher <= 0.0
+    print()
+    print("targets met" if within_targets else "targets NOT met")
+    return 0 if within_targets else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
