@@ -20,10 +20,12 @@ import argparse
 import glob
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
 import time
+import traceback
 
 WINE_DIR = "/usr/lib/wine"
 EVENT_CHANNELS = "-all,fixme+advapi,err+eventlog"
@@ -130,6 +132,74 @@ def run(command, env, stdin=b"", timeout=COMMAND_TIMEOUT, cwd=None):
         return Outcome(None, expired.stdout or b"", (expired.stderr or b"") + b"[timed out]")
     except OSError as error:
         return Outcome(None, b"", ("[cannot run %s: %s]" % (command[0], error.strerror)).encode())
+
+
+class Interactive:
+    """A process fed through a pipe that stays open: what it printed so far
+    can be awaited, with a deadline, before the next key is sent."""
+
+    def __init__(self, command, env):
+        self.out = b""
+        self.err = b""
+        try:
+            self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            stderr=subprocess.PIPE, env=env)
+        except OSError as error:
+            self.process = None
+            self.err = ("[cannot run %s: %s]" % (command[0], error.strerror)).encode()
+
+    def _pump(self, until, timeout):
+        """Reads both pipes until until() holds, both are at end, or the deadline."""
+        if self.process is None:
+            return until()
+        deadline = time.monotonic() + timeout
+        streams = {self.process.stdout: "out", self.process.stderr: "err"}
+        while not until() and streams:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            ready, _, _ = select.select(list(streams), [], [], left)
+            for stream in ready:
+                chunk = os.read(stream.fileno(), 65536)
+                if not chunk:
+                    del streams[stream]
+                elif streams[stream] == "out":
+                    self.out += chunk
+                else:
+                    self.err += chunk
+        return until()
+
+    def wait_for_output(self, text, timeout=COMMAND_TIMEOUT):
+        return self._pump(lambda: self.out.endswith(text), timeout)
+
+    def send(self, data):
+        if self.process is not None:
+            try:
+                self.process.stdin.write(data)
+                self.process.stdin.flush()
+            except OSError:
+                pass
+
+    def wait_for_exit(self, timeout=COMMAND_TIMEOUT):
+        """The exit code, with standard input still open; None if it does not end."""
+        if self.process is None:
+            return None
+        self._pump(lambda: False, timeout)
+        try:
+            return self.process.wait(timeout=1)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def close(self):
+        if self.process is not None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=COMMAND_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+            self.process.stdout.close()
+            self.process.stderr.close()
 
 
 # --- Wine --------------------------------------------------------------------
@@ -386,6 +456,8 @@ class Leg:
         that service runs; an index no pipe has makes it refuse at once."""
         self.wine.tool("reg", "add", SERVICE_CURRENT_KEY, "/ve", "/t", "REG_DWORD", "/d", UNUSED_PIPE_INDEX, "/f")
         env = dict(self.wine.env, WINEDEBUG=EVENT_CHANNELS)
+        if stdin is None:
+            return Interactive([self.loader, program_path] + args, env)
         return run([self.loader, program_path] + args, env, stdin=stdin)
 
     def start_service(self, service):
@@ -498,33 +570,72 @@ class Leg:
             self.expect_equal("%s: start with %s logs one event" % (program, name),
                               event_entries(log), expected_entry(service, message))
 
-        # The console run: a good one, then one without a VM.
+        # Console runs. At the keyboard: each prompt shows before its wait,
+        # the kernel starts only after the first ENTER and stops only after
+        # the second, both on the one thread.
+        start_prompt = (path + "Press <ENTER> to start\r\n").encode()
+        stop_prompt = b"Running. Press <ENTER> to stop\r\n"
         clear_record()
-        prompts = path + "Press <ENTER> to start\r\n"
-        done = console_says("console run", ["run"], prompts + "Running. Press <ENTER> to stop\r\n", b"\n\n")
-        events = read_standin_log(server_dir)
-        calls = kernel_calls(events)
-        ok = (len(calls) == 2 and calls[0][0] == "start" and calls[1][0] == "stop"
-              and calls[0][1] == calls[1][1] and calls[0][2] == calls[1][2] == "ref=valid")
-        self.check("%s: console run starts and stops the kernel on one thread" % program, ok,
-                   "kernel calls %r" % calls)
-        self.expect_equal("%s: a good console run logs nothing" % program,
-                          event_entries(done.err.decode("latin-1")), [])
+        session = self.console(path, ["run"], stdin=None)
+        steps = [session.wait_for_output(start_prompt)]
+        time.sleep(0.5)  # room for a start that does not wait for ENTER
+        steps.append([c[0] for c in kernel_calls(read_standin_log(server_dir))] == [])
+        session.send(b"\n")
+        steps.append(session.wait_for_output(start_prompt + stop_prompt))
+        time.sleep(0.5)  # room for a stop that does not wait for ENTER
+        steps.append([c[0] for c in kernel_calls(read_standin_log(server_dir))] == ["start"])
+        session.send(b"\n")
+        steps.append(session.wait_for_exit())
+        session.close()
+        self.expect_equal("%s: console run at the keyboard" % program,
+                          (steps, session.out), ([True, True, True, True, 0], start_prompt + stop_prompt))
+        self.check_console_kernel(program, "console run", server_dir, session.err)
+        # Text before the first ENTER: its first character ends the first
+        # wait and the rest of the line the second, with no more keys sent.
+        clear_record()
+        session = self.console(path, ["run"], stdin=None)
+        session.wait_for_output(start_prompt)
+        session.send(b"go\n")
+        code = session.wait_for_exit()
+        session.close()
+        self.expect_equal("%s: console run with text at the first prompt" % program,
+                          (code, session.out), (0, start_prompt + stop_prompt))
+        self.check_console_kernel(program, "console run with text at the first prompt", server_dir, session.err)
+        clear_record()
+        done = console_says("console run at end of input", ["run"], (start_prompt + stop_prompt).decode(), b"")
+        self.check_console_kernel(program, "console run at end of input", server_dir, done.err)
         os.rename(jvm, jvm + ".away")
         echo = "Failed to load JVM DLL.\r\n" if echoes else ""
         done = console_says("console run without a VM" + (" echoes the failure" if echoes else ""), ["run"],
-                            prompts + echo + "Running. Press <ENTER> to stop\r\n", b"\n\n")
+                            start_prompt.decode() + echo + stop_prompt.decode(), b"\n\n")
         os.rename(jvm + ".away", jvm)
         self.expect_equal("%s: console run without a VM logs one event" % program,
                           event_entries(done.err.decode("latin-1")),
                           expected_entry(service, "Failed to load JVM DLL."))
 
-        # Removal.
-        console_says("uninstall", ["uninstall"], "Service unregistration successful\r\n")
-        self.check("%s: uninstall removes the service" % program,
+        # Removal while the service runs: the manager marks it for deletion
+        # and removes it when it stops.
+        clear_record()
+        state, _ = self.start_service(service)
+        self.expect_state("%s: sc start before uninstall" % program, state, SERVICE_RUNNING, 0, 0)
+        console_says("uninstall while running", ["uninstall"], "Service unregistration successful\r\n")
+        console_says("uninstall again while running", ["uninstall"], "Error deleting service\r\n")
+        console_says("install while marked for deletion", ["install"], "Error registering service\r\n")
+        self.stop_service(service)
+        self.check("%s: the stopped service is gone" % program,
                    self.wine.service_state(service) is None and self.wine.reg_values(service_key) is None)
-        console_says("uninstall again", ["uninstall"], "Error opening service\r\n")
+        self.expect_equal("%s: its kernel was stopped" % program,
+                          [c[0] for c in kernel_calls(read_standin_log(server_dir))], ["start", "stop"])
+        console_says("uninstall once gone", ["uninstall"], "Error opening service\r\n")
         self.remove_leftover(service)
+
+    def check_console_kernel(self, program, name, server_dir, err):
+        calls = kernel_calls(read_standin_log(server_dir))
+        ok = (len(calls) == 2 and calls[0][0] == "start" and calls[1][0] == "stop"
+              and calls[0][1] == calls[1][1] and calls[0][2] == calls[1][2] == "ref=valid")
+        self.check("%s: %s starts and stops the kernel on one thread" % (program, name), ok,
+                   "kernel calls %r" % calls)
+        self.expect_equal("%s: %s logs nothing" % (program, name), event_entries(err.decode("latin-1")), [])
 
     def plant_program(self):
         """C:\\Program.exe, which records each run in C:\\planted-ran.txt.
@@ -586,6 +697,9 @@ class Leg:
             done = self.console(path, ["uninstall"])
             self.expect_equal("%s under blanks: uninstall" % program, (done.code, done.text()),
                               (0, "Service unregistration successful\r\n"))
+            self.check("%s under blanks: uninstall removes the stopped service" % program,
+                       self.wine.service_state(program) is None
+                       and self.wine.reg_values(SERVICES_KEY + "\\" + program) is None)
             self.remove_leftover(program)
             self.expect_equal("%s under blanks: C:\\Program.exe never ran" % program, self.planted_ran(), None)
             self.forget_planted_runs()
@@ -673,6 +787,8 @@ def main():
                     Leg(results, wine, name, dist, standin, compiler, loader).run()
             if no_32bit is not None:
                 results.skip("[win32] the 32-bit programs under Wine (leg skipped)", no_32bit)
+    except Exception:  # a fault of the driver itself still ends in the summary
+        results.check("the driver ran to its end", False, traceback.format_exc())
     finally:
         if wine.started:
             wine.stop_server()
