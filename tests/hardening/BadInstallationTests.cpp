@@ -25,6 +25,8 @@ struct BrokenVmCase {
     std::string betweenPrompts;  // what the run prints after the first ENTER, before the stop prompt
 };
 
+void PrintTo(const BrokenVmCase& c, std::ostream* out) { *out << c.name; }
+
 void WriteLibrary(const InstallTree& tree, const std::string& bytes) {
     MakeDirectories(tree.ProgramDirectory() + "/server");
     std::ofstream(tree.ProgramDirectory() + "/server/jvm.dll", std::ios::binary) << bytes;

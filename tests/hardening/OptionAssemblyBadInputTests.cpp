@@ -61,6 +61,8 @@ struct InitFileCase {
     std::function<std::vector<std::string>()> options;
 };
 
+void PrintTo(const InitFileCase& c, std::ostream* out) { *out << c.name; }
+
 std::string Repeat(const std::string& line, size_t times) {
     std::string text;
     text.reserve(line.size() * times);
