@@ -22,4 +22,7 @@ for preset in win32 win64; do
 done
 tools/check-windows-programs.sh
 
+stage "Windows programs under Wine"
+tests/wine/run.sh
+
 stage "all tests passed"
