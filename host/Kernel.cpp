@@ -33,7 +33,8 @@ static Function LookUpEntryPoint(HMODULE library, const char* name) {
 // The module directory followed by "\server\jvm.dll": the directory ends in
 // a backslash, and the doubled one is passed on as it stands.
 static char* BuildLibraryPath(const char* moduleDirectory) {
-    if (moduleDirectory == nullptr) return nullptr;
+    // No known directory, no library: the load fails rather than searching.
+    if (moduleDirectory == nullptr || moduleDirectory[0] == '\0') return nullptr;
     size_t directoryLength = strlen(moduleDirectory);
     char* path = static_cast<char*>(malloc(directoryLength + sizeof kLibraryBelowModuleDirectory));
     if (path == nullptr) return nullptr;

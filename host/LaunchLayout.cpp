@@ -35,12 +35,13 @@ char* GetModuleDirectory() {
     char* path = GetModulePath();
     if (path == nullptr) return nullptr;
     char* lastBackslash = strrchr(path, '\\');
+    // Without a backslash there is no directory we can vouch for; the empty
+    // text says so, rather than standing in the current directory, from which
+    // anyone who chose it could plant a library.
     if (lastBackslash != nullptr) {
         lastBackslash[1] = '\0';
     } else {
-        // A bare file name lives in the current directory. The block holds at
-        // least the first capacity's bytes, so this always fits.
-        strcpy(path, ".\\");
+        path[0] = '\0';
     }
     return path;
 }

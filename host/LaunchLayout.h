@@ -5,7 +5,7 @@
 char* GetModulePath();
 
 // The module path cut right after its last backslash (C:\Apps\Svc\bin\),
-// in the same kind of heap block.
+// in the same kind of heap block; empty when the path has no directory.
 char* GetModuleDirectory();
 
 #endif

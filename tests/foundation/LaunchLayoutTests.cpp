@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "FakeEventLog.h"
+#include "Kernel.h"
 #include "LaunchLayout.h"
 
 namespace {
@@ -17,8 +19,14 @@ namespace {
 std::string scriptedName;
 bool scriptedFailure = false;
 std::vector<DWORD> capacitiesAsked;
+std::vector<std::string> libraryLoads;
 
 }  // namespace
+
+extern "C" HMODULE WINAPI __wrap_LoadLibraryA(LPCSTR path) {
+    libraryLoads.emplace_back(path != nullptr ? path : "(null)");
+    return nullptr;
+}
 
 // Windows' contract: a name that does not fit is cut to nSize - 1 characters
 // plus NUL and the call returns nSize.
@@ -97,9 +105,8 @@ TEST_F(LaunchLayoutTest, DirectoryKeepsItsTrailingBackslash) {
         {"C:\\AlderSvc.exe", "C:\\"},
         {"\\\\server\\share\\bin\\CedarSvc.exe", "\\\\server\\share\\bin\\"},
         {"C:\\Program Files\\Halvern\\bin\\HazelSvc.exe", "C:\\Program Files\\Halvern\\bin\\"},
-        // No directory part at all: the program is taken to live in the
-        // current directory, still a directory ending in a backslash.
-        {"AlderSvc.exe", ".\\"},
+        // No directory part at all: no directory is known.
+        {"AlderSvc.exe", ""},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -110,13 +117,30 @@ TEST_F(LaunchLayoutTest, DirectoryKeepsItsTrailingBackslash) {
     }
 }
 
-TEST_F(LaunchLayoutTest, UnreadableNameGivesAnEmptyPathAndTheCurrentDirectory) {
+TEST_F(LaunchLayoutTest, UnreadableNameGivesAnEmptyPathAndDirectory) {
     scriptedFailure = true;
     Owned path{GetModulePath()};
     EXPECT_STREQ(path.text, "");
     Owned directory{GetModuleDirectory()};
-    EXPECT_STREQ(directory.text, ".\\");
+    EXPECT_STREQ(directory.text, "");
     EXPECT_EQ(capacitiesAsked.size(), 2u) << "a failed read is not retried";
+}
+
+// Without a known program directory the kernel start must not go looking
+// for server\jvm.dll relative to wherever the process happens to stand.
+TEST_F(LaunchLayoutTest, KernelStartLoadsNoLibraryWithoutAProgramDirectory) {
+    for (bool failure : {true, false}) {
+        SetUp();
+        FakeEventLog::Reset();
+        libraryLoads.clear();
+        scriptedFailure = failure;
+        scriptedName = "AlderSvc.exe";
+        EXPECT_FALSE(StartKernel());
+        EXPECT_TRUE(libraryLoads.empty());
+        std::vector<RecordedEvent> events = FakeEventLog::Events();
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].strings, std::vector<std::string>{"Failed to load JVM DLL."});
+    }
 }
 
 }  // namespace
