@@ -1,6 +1,7 @@
 #!/bin/bash
 # Sets up what is missing, then builds every target and runs every test:
-# the native suites, the Windows builds and their checks, and the Windows
+# the native suites (plain, under the sanitizers and under valgrind), a
+# bounded fuzzing run, the Windows builds and their checks, and the Windows
 # programs end to end under Wine. Exits non-zero on the first failing stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,19 @@ stage "native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native -j2
+
+stage "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan
+ctest --preset native-asan -j2
+
+stage "native tests under valgrind memcheck"
+tests/run-valgrind.py build/native --jobs 2
+
+stage "init-file reader under libFuzzer (bounded run)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz
 
 stage "Windows builds"
 for preset in win32 win64; do
