@@ -24,7 +24,7 @@ check() {
 
 imports_only_system_dlls() {
     local dlls bad
-    dlls=$(objdump -p "$1" | awk '/DLL Name:/ {print tolower($3)}')
+    dlls=$("$objdump" -p "$1" | awk '/DLL Name:/ {print tolower($3)}')
     [ -n "$dlls" ] || return 1
     bad=$(echo "$dlls" | grep -Ev "$system_dlls")
     [ -z "$bad" ] || { echo "  imports: $bad"; return 1; }
@@ -48,9 +48,10 @@ names_only_itself() {
     done
 }
 
-for target in win32:PE32 win64:PE32+; do
+for target in win32:PE32:i686 win64:PE32+:x86_64; do
     dir=dist/${target%%:*}
-    format=${target#*:}
+    format=$(cut -d: -f2 <<<"$target")
+    objdump=$(cut -d: -f3 <<<"$target")-w64-mingw32-objdump
     for program in "${programs[@]}"; do
         exe=$dir/$program.exe
         check "$dir/$program.exe exists" test -f "$exe" || continue

@@ -24,6 +24,8 @@ def show(title, outcome):
     if outcome.code != 0:
         errors = [line for line in outcome.err.decode("latin-1").splitlines() if ":fixme:" not in line]
         sys.stdout.write("".join(line.rstrip("\r") + "\n" for line in errors))
+        if not text and not errors:
+            print("(nothing printed)")
     sys.stdout.flush()
 
 
