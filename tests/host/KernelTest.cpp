@@ -61,13 +61,7 @@ class KernelTest : public ::testing::Test {
         fs::copy_file(KERNEL_DRIVER, driver, fs::copy_options::overwrite_existing);
         std::string command = "cd '" + install_.root().string() + "' && '" + driver.string() + "' " + mode + " 2>&1";
         DriverRun run;
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string text;
-        char buffer[4096];
-        size_t length;
-        while ((length = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, length);
-        int status = pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::string text = Installation::RunShell(command, &run.exitCode);
         run.output = Installation::Lines(text);
         run.log = Installation::Lines(Installation::ReadFile(install_.server() / "standin.log"));
         for (const std::string& line : run.output) {

@@ -56,13 +56,7 @@ class RealJvmTest : public ::testing::Test {
         std::string command = "cd '" + install_.root().string() + "' && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" '" +
                               driver.string() + "' " + mode + " 2>&1";
         KernelRun run;
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string text;
-        char buffer[4096];
-        size_t length;
-        while ((length = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, length);
-        int status = pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::string text = Installation::RunShell(command, &run.exitCode);
         run.lines = Installation::Lines(text);
         return run;
     }
