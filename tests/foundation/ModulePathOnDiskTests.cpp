@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "ShellRun.h"
 #include "TestFiles.h"
 
 namespace {
@@ -32,7 +33,7 @@ TEST(ModulePathOnDisk, ReportsTheProgramsOwnPathInWindowsForm) {
         MakeDirectories(program.substr(0, program.rfind('/')));
         CopyExecutable(PROBE_PATH, program);
         int exitCode = -1;
-        std::string output = RunCapturingOutput("'" + program + "'", &exitCode);
+        std::string output = RunShell("'" + program + "'", &exitCode);
         EXPECT_EQ(exitCode, 0);
         const std::string windowsPath = BackslashForm(program);
         const std::string windowsDirectory = windowsPath.substr(0, windowsPath.rfind('\\') + 1);
@@ -46,7 +47,7 @@ TEST(ModulePathOnDisk, ProgramInTheRootDirectory) {
     if (access("/", W_OK) != 0) GTEST_SKIP() << "the root directory is not writable here";
     CopyExecutable(PROBE_PATH, program);
     int exitCode = -1;
-    std::string output = RunCapturingOutput(program, &exitCode);
+    std::string output = RunShell(program, &exitCode);
     unlink(program.c_str());
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(output, BackslashForm(program) + "\n\\\n");

@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -27,21 +26,6 @@ void CopyExecutable(const std::string& from, const std::string& to) {
 void RemoveTree(const std::string& path) {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
-}
-
-std::string RunCapturingOutput(const std::string& commandLine, int* exitCode) {
-    std::string output;
-    FILE* pipe = popen(commandLine.c_str(), "r");
-    if (pipe == nullptr) {
-        *exitCode = -1;
-        return output;
-    }
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-    int status = pclose(pipe);
-    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return output;
 }
 
 std::string BackslashForm(std::string path) {

@@ -8,9 +8,6 @@ std::string MakeTempDirectory();
 void MakeDirectories(const std::string& path);
 void CopyExecutable(const std::string& from, const std::string& to);
 void RemoveTree(const std::string& path);
-// Runs a command line through the shell, returns its standard output and
-// stores its exit code.
-std::string RunCapturingOutput(const std::string& commandLine, int* exitCode);
 std::string BackslashForm(std::string path);
 
 #endif

@@ -3,7 +3,6 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "ShellRun.h"
 
 // A throw-away installation tree: <root>/bin (the module directory, holding
 // server/ and the init file) and <root>/lib/util (the jar directory).
@@ -57,23 +58,6 @@ class Installation {
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
-    }
-
-    // Runs a shell command line; returns its standard output and stores its
-    // exit code (-1 when it did not exit normally).
-    static std::string RunShell(const std::string& commandLine, int* exitCode) {
-        std::string text;
-        FILE* pipe = popen(commandLine.c_str(), "r");
-        if (pipe == nullptr) {
-            *exitCode = -1;
-            return text;
-        }
-        char buffer[4096];
-        size_t length;
-        while ((length = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, length);
-        int status = pclose(pipe);
-        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return text;
     }
 
     static std::vector<std::string> Lines(const std::string& text) {

@@ -61,7 +61,7 @@ class KernelTest : public ::testing::Test {
         fs::copy_file(KERNEL_DRIVER, driver, fs::copy_options::overwrite_existing);
         std::string command = "cd '" + install_.root().string() + "' && '" + driver.string() + "' " + mode + " 2>&1";
         DriverRun run;
-        std::string text = Installation::RunShell(command, &run.exitCode);
+        std::string text = RunShell(command, &run.exitCode);
         run.output = Installation::Lines(text);
         run.log = Installation::Lines(Installation::ReadFile(install_.server() / "standin.log"));
         for (const std::string& line : run.output) {

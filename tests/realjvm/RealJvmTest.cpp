@@ -56,7 +56,7 @@ class RealJvmTest : public ::testing::Test {
         std::string command = "cd '" + install_.root().string() + "' && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" '" +
                               driver.string() + "' " + mode + " 2>&1";
         KernelRun run;
-        std::string text = Installation::RunShell(command, &run.exitCode);
+        std::string text = RunShell(command, &run.exitCode);
         run.lines = Installation::Lines(text);
         return run;
     }
