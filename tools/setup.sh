@@ -9,7 +9,7 @@ packages=(
     openjdk-17-jdk-headless
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 libwine
-    valgrind python3 file
+    valgrind python3 file binutils
 )
 # 32-bit Wine runs the products' real i686 target where the kernel can
 # execute 32-bit programs.
