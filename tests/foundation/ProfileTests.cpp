@@ -47,19 +47,4 @@ TEST(ProductProfile, CarriesExactlyTheValuesOfItsProgram) {
     EXPECT_EQ(Profile.echoErrors, expected.echoErrors);
 }
 
-TEST(ProductProfile, ServiceNameIsOneWordEndingInSvc) {
-    std::string name = Profile.serviceName;
-    ASSERT_GT(name.size(), 3u);
-    EXPECT_EQ(name.substr(name.size() - 3), "Svc");
-    EXPECT_EQ(name.find_first_of(" \t/\\"), std::string::npos);
-}
-
-TEST(ProductProfile, OnlyTheBannerEndsInALineBreak) {
-    std::string banner = Profile.bannerLine;
-    ASSERT_FALSE(banner.empty());
-    EXPECT_EQ(banner.back(), '\n');
-    EXPECT_EQ(banner.find('\n'), banner.size() - 1);
-    EXPECT_EQ(std::string(Profile.displayName).find('\n'), std::string::npos);
-}
-
 }  // namespace

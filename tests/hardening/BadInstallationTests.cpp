@@ -73,28 +73,6 @@ TEST(BadInstallation, StopThatThrowsStillEndsTheRunCleanly) {
     EXPECT_EQ("stop", calls[1][1]);
 }
 
-// Ten thousand jars reach the VM whole, as one option of some 300 KB.
-TEST(BadInstallation, TenThousandJarsReachTheVmInOneOption) {
-    InstallTree tree("product/bin");
-    std::string installed = tree.AddProgram(Cedar().builtPath, "CedarSvc");
-    tree.AddStandinVm();
-    std::string jarDirectory = tree.ProgramDirectory() + "/../lib/util";
-    MakeDirectories(jarDirectory);
-    std::string expected = "-Xbootclasspath/p:";
-    for (int i = 0; i < 10000; ++i) {
-        std::string name = "product-module-" + std::to_string(100000 + i) + ".jar";
-        std::ofstream(jarDirectory + "/" + name) << "PK";
-        expected += (i == 0 ? "" : ";") + std::string("..\\lib\\util\\") + name;
-    }
-
-    ChildRun run = RunChild(installed, {"CedarSvc", "run"}, "\n\n");
-    EXPECT_EQ(tree.WindowsPathOf("CedarSvc") + kStartPrompt + kStopPrompt, run.output);
-    EXPECT_EQ(0, run.exitCode);
-    auto options = EntriesOf(tree.StandinLog(), "option");
-    ASSERT_EQ(3u, options.size());
-    EXPECT_EQ(expected, options[2][2]);
-}
-
 // A directory path of the given length below the temporary root, made of
 // 200-character steps.
 std::string DeepDirectory(size_t length) {
