@@ -4,10 +4,11 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
+#include "Installation.h"
 #include "ShellRun.h"
-#include "TestFiles.h"
 
 namespace {
 
@@ -26,31 +27,31 @@ std::string ProgramPathOfLength(const std::string& base, size_t length) {
 }
 
 TEST(ModulePathOnDisk, ReportsTheProgramsOwnPathInWindowsForm) {
-    const std::string base = MakeTempDirectory();
+    Installation tree;
+    const std::string base = tree.root().string();
     for (size_t length : {255u, 256u, 600u}) {
         const std::string program = ProgramPathOfLength(base, length);
         ASSERT_EQ(program.size(), length);
-        MakeDirectories(program.substr(0, program.rfind('/')));
-        CopyExecutable(PROBE_PATH, program);
+        std::filesystem::create_directories(program.substr(0, program.rfind('/')));
+        Installation::CopyExecutable(PROBE_PATH, program);
         int exitCode = -1;
         std::string output = RunShell("'" + program + "'", &exitCode);
         EXPECT_EQ(exitCode, 0);
-        const std::string windowsPath = BackslashForm(program);
+        const std::string windowsPath = Installation::WindowsForm(program);
         const std::string windowsDirectory = windowsPath.substr(0, windowsPath.rfind('\\') + 1);
         EXPECT_EQ(output, windowsPath + "\n" + windowsDirectory + "\n") << length;
     }
-    RemoveTree(base);
 }
 
 TEST(ModulePathOnDisk, ProgramInTheRootDirectory) {
     const std::string program = "/halvern-probe-" + std::to_string(getpid());
     if (access("/", W_OK) != 0) GTEST_SKIP() << "the root directory is not writable here";
-    CopyExecutable(PROBE_PATH, program);
+    Installation::CopyExecutable(PROBE_PATH, program);
     int exitCode = -1;
     std::string output = RunShell(program, &exitCode);
     unlink(program.c_str());
     EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(output, BackslashForm(program) + "\n\\\n");
+    EXPECT_EQ(output, Installation::WindowsForm(program) + "\n\\\n");
 }
 
 }  // namespace

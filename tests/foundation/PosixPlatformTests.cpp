@@ -8,12 +8,20 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "TestFiles.h"
+#include "Installation.h"
 
 namespace {
+
+// An empty directory of its own, removed with the tree around it.
+struct ScratchDirectory {
+    Installation tree;
+    std::string path = (tree.root() / "scratch").string();
+    ScratchDirectory() { std::filesystem::create_directories(path); }
+};
 
 std::vector<std::string> ListMatching(const std::string& pattern) {
     std::vector<std::string> names;
@@ -55,11 +63,12 @@ TEST(PosixPlatform, ModuleFileNameIsCutAndTerminatedWhenTheBufferIsShort) {
 }
 
 TEST(PosixPlatform, FindFilesMatchesLikeWindowsInAStableOrder) {
-    const std::string dir = MakeTempDirectory();
+    ScratchDirectory scratch;
+    const std::string& dir = scratch.path;
     for (const char* name : {"b.jar", "a.jar", "C.JAR", "notes.txt", "x.jar.bak", "with blank.jar", "ajar"})
         Touch(dir + "/" + name);
-    MakeDirectories(dir + "/sub.jar");
-    const std::string windowsDir = BackslashForm(dir);
+    std::filesystem::create_directories(dir + "/sub.jar");
+    const std::string windowsDir = Installation::WindowsForm(dir);
 
     struct Case {
         std::string pattern;
@@ -74,47 +83,46 @@ TEST(PosixPlatform, FindFilesMatchesLikeWindowsInAStableOrder) {
         {windowsDir + "\\missing\\*.jar", {}},
     };
     for (const Case& c : cases) EXPECT_EQ(ListMatching(c.pattern), c.names) << c.pattern;
-    RemoveTree(dir);
 }
 
 TEST(PosixPlatform, FindFirstFileReportsWhyNothingWasFound) {
-    const std::string dir = MakeTempDirectory();
+    ScratchDirectory scratch;
+    const std::string& dir = scratch.path;
     WIN32_FIND_DATAA data;
-    EXPECT_EQ(FindFirstFileA((BackslashForm(dir) + "\\*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstFileA((Installation::WindowsForm(dir) + "\\*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(FindFirstFileA((BackslashForm(dir) + "\\none\\*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstFileA((Installation::WindowsForm(dir) + "\\none\\*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    RemoveTree(dir);
 }
 
 TEST(PosixPlatform, RelativeSearchAndDirectoryChangesTakeWindowsPaths) {
     char original[4096];
     ASSERT_NE(getcwd(original, sizeof original), nullptr);
-    const std::string dir = MakeTempDirectory();
-    MakeDirectories(dir + "/bin");
-    MakeDirectories(dir + "/lib/util");
+    ScratchDirectory scratch;
+    const std::string& dir = scratch.path;
+    std::filesystem::create_directories(dir + "/bin");
+    std::filesystem::create_directories(dir + "/lib/util");
     Touch(dir + "/lib/util/k.jar");
 
-    ASSERT_TRUE(SetCurrentDirectoryA((BackslashForm(dir) + "\\bin\\").c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryA((Installation::WindowsForm(dir) + "\\bin\\").c_str()));
     ASSERT_TRUE(SetCurrentDirectoryA("..\\lib\\util"));
     EXPECT_EQ(ListMatching("*.jar"), std::vector<std::string>{"k.jar"});
     char current[4096];
     ASSERT_GT(GetCurrentDirectoryA(sizeof current, current), 0u);
-    EXPECT_EQ(std::string(current), BackslashForm(dir) + "\\lib\\util");
+    EXPECT_EQ(std::string(current), Installation::WindowsForm(dir) + "\\lib\\util");
     EXPECT_FALSE(SetCurrentDirectoryA("..\\nowhere"));
 
     ASSERT_EQ(chdir(original), 0);
-    RemoveTree(dir);
 }
 
 TEST(PosixPlatform, LibraryLookupsFailCleanly) {
     EXPECT_EQ(LoadLibraryA("\\nonexistent\\server\\jvm.dll"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 
-    const std::string dir = MakeTempDirectory();
+    ScratchDirectory scratch;
+    const std::string& dir = scratch.path;
     Touch(dir + "/jvm.dll");  // an empty file is no library
-    EXPECT_EQ(LoadLibraryA((BackslashForm(dir) + "\\jvm.dll").c_str()), nullptr);
-    RemoveTree(dir);
+    EXPECT_EQ(LoadLibraryA((Installation::WindowsForm(dir) + "\\jvm.dll").c_str()), nullptr);
 
     HMODULE self = LoadLibraryA(nullptr);
     EXPECT_EQ(self, nullptr);

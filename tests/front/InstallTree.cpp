@@ -1,38 +1,23 @@
 #include "InstallTree.h"
 
-#include <fstream>
 #include <sstream>
 
-#include "TestFiles.h"
-
-InstallTree::InstallTree(const std::string& programDirectory)
-    : root_(MakeTempDirectory()), programDirectory_(root_ + "/" + programDirectory) {
-    MakeDirectories(programDirectory_);
-}
-
-InstallTree::~InstallTree() { RemoveTree(root_); }
-
 std::string InstallTree::AddProgram(const std::string& builtProgram, const std::string& name) {
-    std::string program = programDirectory_ + "/" + name;
+    std::string program = (bin() / name).string();
     CopyExecutable(builtProgram, program);
     return program;
 }
 
 void InstallTree::AddStandinVm(const std::string& conf) {
-    MakeDirectories(programDirectory_ + "/server");
-    CopyExecutable(STANDIN_JVM_PATH, programDirectory_ + "/server/jvm.dll");
-    if (!conf.empty()) std::ofstream(programDirectory_ + "/server/standin.conf") << conf << "\n";
+    CopyExecutable(STANDIN_JVM_PATH, server() / "jvm.dll");
+    if (!conf.empty()) WriteFile(server() / "standin.conf", conf + "\n");
 }
 
-std::string InstallTree::WindowsPathOf(const std::string& name) const {
-    return BackslashForm(programDirectory_ + "/" + name);
-}
+std::string InstallTree::WindowsPathOf(const std::string& name) const { return WindowsForm((bin() / name).string()); }
 
 std::vector<std::vector<std::string>> InstallTree::StandinLog() const {
     std::vector<std::vector<std::string>> entries;
-    std::ifstream log(programDirectory_ + "/server/standin.log");
-    std::string line;
-    while (std::getline(log, line)) {
+    for (const std::string& line : Lines(ReadFile(server() / "standin.log"))) {
         std::vector<std::string> fields;
         std::istringstream split(line);
         std::string field;

@@ -4,32 +4,26 @@
 #include <string>
 #include <vector>
 
-// A throw-away installation: a program directory below a fresh temporary
-// directory, optionally with the stand-in VM as server/jvm.dll. Removed
-// again when the test is done.
-class InstallTree {
+#include "Installation.h"
+
+// An installation for whole-program runs: built programs copied into the
+// program directory, optionally the stand-in VM as server/jvm.dll.
+class InstallTree : public Installation {
 public:
     // programDirectory is relative to the temporary root, e.g. "bin" or
     // "Program Files/Halvern/bin".
-    explicit InstallTree(const std::string& programDirectory = "bin");
-    ~InstallTree();
-    InstallTree(const InstallTree&) = delete;
-    InstallTree& operator=(const InstallTree&) = delete;
+    explicit InstallTree(const std::string& programDirectory = "bin") : Installation(programDirectory) {}
 
     // Copies a program into the program directory; returns its POSIX path.
     std::string AddProgram(const std::string& builtProgram, const std::string& name);
     // Installs the stand-in VM, with standin.conf holding `conf` when given.
     void AddStandinVm(const std::string& conf = "");
 
-    const std::string& ProgramDirectory() const { return programDirectory_; }
+    std::string ProgramDirectory() const { return bin().string(); }
     // The path a program placed here reports as its own, in Windows form.
     std::string WindowsPathOf(const std::string& name) const;
     // The stand-in's log, one entry per line, fields split at TABs.
     std::vector<std::vector<std::string>> StandinLog() const;
-
-private:
-    std::string root_;
-    std::string programDirectory_;
 };
 
 // The stand-in log's entries of one event, e.g. "CallVoidMethod".

@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <filesystem>
 #include <functional>
 #include <string>
 
 #include "ChildProcess.h"
 #include "ConsolePrograms.h"
 #include "InstallTree.h"
-#include "TestFiles.h"
 
 namespace {
 
@@ -28,8 +28,7 @@ struct BrokenVmCase {
 void PrintTo(const BrokenVmCase& c, std::ostream* out) { *out << c.name; }
 
 void WriteLibrary(const InstallTree& tree, const std::string& bytes) {
-    MakeDirectories(tree.ProgramDirectory() + "/server");
-    std::ofstream(tree.ProgramDirectory() + "/server/jvm.dll", std::ios::binary) << bytes;
+    Installation::WriteFile(tree.server() / "jvm.dll", bytes);
 }
 
 const BrokenVmCase kBrokenVmCases[] = {
@@ -39,7 +38,7 @@ const BrokenVmCase kBrokenVmCases[] = {
     {"JvmDllIsAWindowsImage",
      [](const InstallTree& tree) { WriteLibrary(tree, std::string("MZ\x90\0\3\0\0\0", 8) + std::string(4096, '\0')); },
      "Failed to load JVM DLL.\n"},
-    {"JvmDllIsADirectory", [](const InstallTree& tree) { MakeDirectories(tree.ProgramDirectory() + "/server/jvm.dll"); },
+    {"JvmDllIsADirectory", [](const InstallTree& tree) { std::filesystem::create_directories(tree.server() / "jvm.dll"); },
      "Failed to load JVM DLL.\n"},
 };
 

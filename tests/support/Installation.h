@@ -14,14 +14,17 @@
 
 #include "ShellRun.h"
 
-// A throw-away installation tree: <root>/bin (the module directory, holding
-// server/ and the init file) and <root>/lib/util (the jar directory).
+// A throw-away installation tree below a fresh temporary root: the program
+// directory (the module directory, holding server/ and the init file; "bin"
+// unless told otherwise) and lib/util beside it (the jar directory).
 class Installation {
   public:
-    Installation() {
-        char pattern[] = "/tmp/host-install-XXXXXX";
-        root_ = mkdtemp(pattern);
-        std::filesystem::create_directories(bin() / "server");
+    explicit Installation(const std::string& programDirectory = "bin") {
+        char pattern[] = "/tmp/halvern-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        root_ = made != nullptr ? made : "/tmp";
+        bin_ = root_ / programDirectory;
+        std::filesystem::create_directories(server());
     }
     ~Installation() {
         std::error_code ignored;
@@ -31,9 +34,9 @@ class Installation {
     Installation& operator=(const Installation&) = delete;
 
     std::filesystem::path root() const { return root_; }
-    std::filesystem::path bin() const { return root_ / "bin"; }
+    std::filesystem::path bin() const { return bin_; }
     std::filesystem::path server() const { return bin() / "server"; }
-    std::filesystem::path jarDirectory() const { return root_ / "lib" / "util"; }
+    std::filesystem::path jarDirectory() const { return bin().parent_path() / "lib" / "util"; }
 
     // The module directory as the host sees it: Windows form, ending in a backslash.
     std::string moduleDirectory() const { return WindowsForm(bin().string()) + "\\"; }
@@ -67,8 +70,15 @@ class Installation {
         return lines;
     }
 
+    // Copies a built program, keeping it executable.
+    static void CopyExecutable(const std::filesystem::path& from, const std::filesystem::path& to) {
+        std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::permissions(to, std::filesystem::perms::owner_all);
+    }
+
   private:
     std::filesystem::path root_;
+    std::filesystem::path bin_;
 };
 
 // The process's working directory, POSIX form.
