@@ -6,54 +6,54 @@
 #include "Kernel.h"
 #include "ProductProfile.h"
 
-ServiceStatusRecord ServiceStatus;
+// The service's status as last reported, with the handle to report it on.
+// ServiceMain writes it up to its last report; the service manager sends no
+// control before that report, and the handler owns the record after it.
+struct ServiceStatusRecord {
+    SERVICE_STATUS_HANDLE handle;
+    SERVICE_STATUS status;
+};
+
+static ServiceStatusRecord ServiceStatus;
 
 // Service-specific exit code of a start that failed; the reason itself is in
 // the event log.
 static const DWORD kKernelStartFailed = 1;
 
-static void ReportServiceStatus() { SetServiceStatus(ServiceStatus.handle, &ServiceStatus.status); }
+static void ReportCurrentStatus() { SetServiceStatus(ServiceStatus.handle, &ServiceStatus.status); }
 
-static void SetStartPendingStatus() {
-    ServiceStatus.status.dwServiceType = SERVICE_WIN32;
-    ServiceStatus.status.dwCurrentState = SERVICE_START_PENDING;
-    ServiceStatus.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
-    ServiceStatus.status.dwWin32ExitCode = NO_ERROR;
-    ServiceStatus.status.dwServiceSpecificExitCode = 0;
-    ServiceStatus.status.dwCheckPoint = 0;
-    ServiceStatus.status.dwWaitHint = 0;
-}
-
-// A failed start is reported as a failure, not as a clean stop, so that the
-// service manager's recovery actions and monitoring see it.
-static void SetFailedStartStatus() {
-    ServiceStatus.status.dwCurrentState = SERVICE_STOPPED;
-    ServiceStatus.status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-    ServiceStatus.status.dwServiceSpecificExitCode = kKernelStartFailed;
+static void ReportStatus(DWORD state, DWORD win32ExitCode = NO_ERROR, DWORD serviceSpecificExitCode = 0) {
+    ServiceStatus.status.dwCurrentState = state;
+    ServiceStatus.status.dwWin32ExitCode = win32ExitCode;
+    ServiceStatus.status.dwServiceSpecificExitCode = serviceSpecificExitCode;
+    ReportCurrentStatus();
 }
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
-    SetStartPendingStatus();
+    ServiceStatus.status.dwServiceType = SERVICE_WIN32;
+    ServiceStatus.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    ServiceStatus.status.dwCheckPoint = 0;
+    ServiceStatus.status.dwWaitHint = 0;
     ServiceStatus.handle = RegisterServiceCtrlHandlerA(Profile.serviceName, ServiceCtrlHandler);
     if (ServiceStatus.handle == nullptr) return;  // no handle to report on
-    ReportServiceStatus();
+    ReportStatus(SERVICE_START_PENDING);
     if (StartKernel()) {
-        ServiceStatus.status.dwCurrentState = SERVICE_RUNNING;
+        ReportStatus(SERVICE_RUNNING);
     } else {
-        SetFailedStartStatus();
+        // A failure, not a clean stop, so that the service manager's
+        // recovery actions and monitoring see it.
+        ReportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, kKernelStartFailed);
     }
-    // The last write to the record on this thread: the service manager sends
-    // no control before this report, and the handler owns the record after it.
-    ReportServiceStatus();
 }
 
 void WINAPI ServiceCtrlHandler(DWORD control) {
     if (control == SERVICE_CONTROL_STOP) {
-        ServiceStatus.status.dwCurrentState = SERVICE_STOP_PENDING;
-        ReportServiceStatus();
+        ReportStatus(SERVICE_STOP_PENDING);
         StopKernel();
-        ServiceStatus.status.dwCurrentState = SERVICE_STOPPED;
+        ReportStatus(SERVICE_STOPPED);
+        return;
     }
-    // Every control, interrogate included, is answered with the current record.
-    ReportServiceStatus();
+    // Every other control, interrogate included, is answered with the
+    // current record.
+    ReportCurrentStatus();
 }

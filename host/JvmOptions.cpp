@@ -134,7 +134,7 @@ static int ReadInitFile(const char* initFileName, char** options) {
 // ------------------------------------------------------------ the list
 
 JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName) {
-    JvmOptionList list = {nullptr, 0, nullptr};
+    JvmOptionList list = {nullptr, 0};
 
     SetCurrentDirectoryA(moduleDirectory);
     bool inJarDirectory = SetCurrentDirectoryA(kJarDirectory) != FALSE;
@@ -163,6 +163,12 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
 
     list.options = options;
     list.count = count;
-    list.bootClassPath = bootClassPath;
     return list;
+}
+
+void ReleaseBootClassPath(JvmOptionList* list) {
+    if (list->options == nullptr) return;
+    char** bootClassPath = &list->options[list->count - 1].optionString;
+    free(*bootClassPath);
+    *bootClassPath = nullptr;
 }

@@ -9,11 +9,10 @@
 // init-file options in file order, then the boot class path option.
 // options is null (and count 0) when memory ran out while building it.
 // The array and the init-file texts live as long as the process; the boot
-// class path text (also the last option's text) belongs to the caller.
+// class path text, the last option's, is released once the VM is created.
 struct JvmOptionList {
     JavaVMOption* options;
     jint count;
-    char* bootClassPath;
 };
 
 // The init file contributes at most this many options.
@@ -24,6 +23,9 @@ enum { MaxInitFileOptions = 50 };
 // option lines past `capacity` are ignored. Returns -1, having stored
 // nothing, when memory runs out.
 int ReadInitFileOptions(FILE* initFile, char** options, int capacity);
+
+// Frees the boot class path text and leaves no pointer to it in the list.
+void ReleaseBootClassPath(JvmOptionList* list);
 
 // Assembles the option list for an installation whose program lives in
 // moduleDirectory. Leaves the working directory at moduleDirectory.

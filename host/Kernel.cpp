@@ -1,5 +1,6 @@
 #include "Kernel.h"
 
+#include <jni.h>
 #include <windows.h>
 
 #include <stdlib.h>
@@ -10,7 +11,21 @@
 #include "ProductProfile.h"
 #include "ReportError.h"
 
-KernelBinding Kernel;
+// Handles of the running kernel, filled by StartKernel and used by
+// StopKernel, possibly on another thread. Never cleared. kernel is a global
+// reference, valid on every thread; env is the interface pointer of the
+// thread that made the last StartKernel or StopKernel call.
+struct KernelBinding {
+    JavaVM* vm;
+    JNIEnv* env;
+    jclass kernelClass;
+    jmethodID constructorId;
+    jmethodID startId;
+    jmethodID stopId;
+    jobject kernel;
+};
+
+static KernelBinding Kernel;
 
 // The options the VM was created with. The array and the init-file texts
 // are kept for the life of the process, like the VM itself.
@@ -116,9 +131,8 @@ static bool ConstructAndStartKernel() {
     return true;
 }
 
-// The steps after the library path is known; *bootClassPath receives the
-// text the caller releases.
-static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath, char** bootClassPath) {
+// The steps after the library path is known.
+static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath) {
     HMODULE library = libraryPath != nullptr ? LoadLibraryA(libraryPath) : nullptr;
     if (library == nullptr) {
         ReportError("Failed to load JVM DLL.");
@@ -129,7 +143,6 @@ static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath
     if (!GetDefaultArgs(library, &args)) return false;
 
     VmOptions = BuildJvmOptionList(moduleDirectory, Profile.initFileName);
-    *bootClassPath = VmOptions.bootClassPath;
     args.nOptions = VmOptions.count;
     args.options = VmOptions.options;
     args.ignoreUnrecognized = JNI_FALSE;  // a mistyped init-file option must not pass unnoticed
@@ -141,9 +154,8 @@ static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath
 bool StartKernel() {
     char* moduleDirectory = GetModuleDirectory();
     char* libraryPath = BuildLibraryPath(moduleDirectory);
-    char* bootClassPath = nullptr;
-    bool started = StartKernelFrom(moduleDirectory, libraryPath, &bootClassPath);
-    free(bootClassPath);
+    bool started = StartKernelFrom(moduleDirectory, libraryPath);
+    ReleaseBootClassPath(&VmOptions);  // the VM has its own copy by now
     free(libraryPath);
     free(moduleDirectory);
     return started;

@@ -1,6 +1,6 @@
 // FindFirstFileA / FindNextFileA / FindClose over a POSIX directory. Names
 // match the pattern as on Windows (case-insensitive, '*' and '?'), and come
-// back sorted so that a listing is the same on every run.
+// back in the order NTFS lists them: by name compared in upper case.
 #include <windows.h>
 
 #include <ctype.h>
@@ -15,6 +15,20 @@
 #include "PathForm.h"
 
 namespace {
+
+// NTFS keeps a directory's names ordered by their upper-cased form. Names
+// that differ only in case cannot both exist there; here they keep byte
+// order, so that a listing is the same on every run.
+bool ListsBefore(const std::string& left, const std::string& right) {
+    size_t common = std::min(left.size(), right.size());
+    for (size_t i = 0; i < common; ++i) {
+        int l = toupper(static_cast<unsigned char>(left[i]));
+        int r = toupper(static_cast<unsigned char>(right[i]));
+        if (l != r) return l < r;
+    }
+    if (left.size() != right.size()) return left.size() < right.size();
+    return left < right;
+}
 
 struct FindSearch {
     std::string directory;  // POSIX form, ends in '/' unless empty
@@ -91,7 +105,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    std::sort(search->names.begin(), search->names.end());
+    std::sort(search->names.begin(), search->names.end(), ListsBefore);
     FillFindData(*search, search->names[search->next++], lpFindFileData);
     return search;
 }

@@ -57,9 +57,9 @@ namespace {
 
 // The list is meant to live as long as the process; a benchmark that builds
 // it many times hands the memory back after each build.
-void ReleaseOptionList(const JvmOptionList& list) {
+void ReleaseOptionList(JvmOptionList list) {
+    ReleaseBootClassPath(&list);
     for (jint i = 2; i + 1 < list.count; ++i) free(list.options[i].optionString);
-    free(list.bootClassPath);
     free(list.options);
 }
 

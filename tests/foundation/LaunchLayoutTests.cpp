@@ -1,5 +1,5 @@
-// GetModulePath / GetModuleDirectory against a scripted GetModuleFileNameA
-// (linked with --wrap), so that every length and failure can be staged.
+// GetModulePath / GetModuleDirectory against a scripted GetModuleFileNameA,
+// so that every length and failure can be staged.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,12 +13,10 @@
 #include "FakeEventLog.h"
 #include "Kernel.h"
 #include "LaunchLayout.h"
+#include "ScriptedModulePath.h"
 
 namespace {
 
-std::string scriptedName;
-bool scriptedFailure = false;
-std::vector<DWORD> capacitiesAsked;
 std::vector<std::string> libraryLoads;
 
 }  // namespace
@@ -26,20 +24,6 @@ std::vector<std::string> libraryLoads;
 extern "C" HMODULE WINAPI __wrap_LoadLibraryA(LPCSTR path) {
     libraryLoads.emplace_back(path != nullptr ? path : "(null)");
     return nullptr;
-}
-
-// Windows' contract: a name that does not fit is cut to nSize - 1 characters
-// plus NUL and the call returns nSize.
-extern "C" DWORD WINAPI __wrap_GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD nSize) {
-    capacitiesAsked.push_back(nSize);
-    if (scriptedFailure) return 0;
-    if (scriptedName.size() >= nSize) {
-        memcpy(buffer, scriptedName.data(), nSize - 1);
-        buffer[nSize - 1] = '\0';
-        return nSize;
-    }
-    memcpy(buffer, scriptedName.c_str(), scriptedName.size() + 1);
-    return static_cast<DWORD>(scriptedName.size());
 }
 
 namespace {
@@ -56,12 +40,8 @@ struct Owned {
 };
 
 class LaunchLayoutTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        scriptedName.clear();
-        scriptedFailure = false;
-        capacitiesAsked.clear();
-    }
+  protected:
+    void TearDown() override { ScriptedModulePath::Reset(); }
 };
 
 TEST_F(LaunchLayoutTest, GrowsTheBufferUntilTheWholeNameFits) {
@@ -78,21 +58,22 @@ TEST_F(LaunchLayoutTest, GrowsTheBufferUntilTheWholeNameFits) {
         {5000, {256, 512, 1024, 2048, 4096, 8192}},
     };
     for (const Case& c : cases) {
-        SetUp();
-        scriptedName = PathOfLength(c.length);
-        ASSERT_EQ(scriptedName.size(), c.length);
+        const std::string name = PathOfLength(c.length);
+        ASSERT_EQ(name.size(), c.length);
+        ScriptedModulePath::Set(name);
         Owned path{GetModulePath()};
-        EXPECT_EQ(path.text, scriptedName) << c.length;
-        EXPECT_EQ(capacitiesAsked, c.capacities) << c.length;
+        EXPECT_EQ(path.text, name) << c.length;
+        EXPECT_EQ(ScriptedModulePath::CapacitiesAsked(), c.capacities) << c.length;
     }
 }
 
 TEST_F(LaunchLayoutTest, StopsGrowingAtTheLongestWindowsPath) {
-    scriptedName = PathOfLength(40000);
+    const std::string name = PathOfLength(40000);
+    ScriptedModulePath::Set(name);
     Owned path{GetModulePath()};
-    EXPECT_EQ(capacitiesAsked.back(), 32768u);
+    EXPECT_EQ(ScriptedModulePath::CapacitiesAsked().back(), 32768u);
     EXPECT_EQ(strlen(path.text), 32767u);
-    EXPECT_EQ(std::string(path.text), scriptedName.substr(0, 32767));
+    EXPECT_EQ(std::string(path.text), name.substr(0, 32767));
 }
 
 TEST_F(LaunchLayoutTest, DirectoryKeepsItsTrailingBackslash) {
@@ -109,32 +90,33 @@ TEST_F(LaunchLayoutTest, DirectoryKeepsItsTrailingBackslash) {
         {"AlderSvc.exe", ""},
     };
     for (const Case& c : cases) {
-        SetUp();
-        scriptedName = c.moduleName;
+        ScriptedModulePath::Set(c.moduleName);
         Owned directory{GetModuleDirectory()};
         EXPECT_STREQ(directory.text, c.directory) << c.moduleName;
-        EXPECT_EQ(capacitiesAsked.size(), 1u);
+        EXPECT_EQ(ScriptedModulePath::CapacitiesAsked().size(), 1u);
     }
 }
 
 TEST_F(LaunchLayoutTest, UnreadableNameGivesAnEmptyPathAndDirectory) {
-    scriptedFailure = true;
+    ScriptedModulePath::Fail();
     Owned path{GetModulePath()};
     EXPECT_STREQ(path.text, "");
     Owned directory{GetModuleDirectory()};
     EXPECT_STREQ(directory.text, "");
-    EXPECT_EQ(capacitiesAsked.size(), 2u) << "a failed read is not retried";
+    EXPECT_EQ(ScriptedModulePath::CapacitiesAsked().size(), 2u) << "a failed read is not retried";
 }
 
 // Without a known program directory the kernel start must not go looking
 // for server\jvm.dll relative to wherever the process happens to stand.
 TEST_F(LaunchLayoutTest, KernelStartLoadsNoLibraryWithoutAProgramDirectory) {
     for (bool failure : {true, false}) {
-        SetUp();
         FakeEventLog::Reset();
         libraryLoads.clear();
-        scriptedFailure = failure;
-        scriptedName = "AlderSvc.exe";
+        if (failure) {
+            ScriptedModulePath::Fail();
+        } else {
+            ScriptedModulePath::Set("AlderSvc.exe");
+        }
         EXPECT_FALSE(StartKernel());
         EXPECT_TRUE(libraryLoads.empty());
         std::vector<RecordedEvent> events = FakeEventLog::Events();

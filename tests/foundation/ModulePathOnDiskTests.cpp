@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <string>
 
+#include "BuiltPaths.h"
 #include "Installation.h"
-#include "ShellRun.h"
+#include "Process.h"
 
 namespace {
 
@@ -33,25 +34,23 @@ TEST(ModulePathOnDisk, ReportsTheProgramsOwnPathInWindowsForm) {
         const std::string program = ProgramPathOfLength(base, length);
         ASSERT_EQ(program.size(), length);
         std::filesystem::create_directories(program.substr(0, program.rfind('/')));
-        Installation::CopyExecutable(PROBE_PATH, program);
-        int exitCode = -1;
-        std::string output = RunShell("'" + program + "'", &exitCode);
-        EXPECT_EQ(exitCode, 0);
+        Installation::CopyExecutable(kModulePathProbe, program);
+        ProcessResult run = RunProcess(program, {program});
+        EXPECT_EQ(run.exitCode, 0);
         const std::string windowsPath = Installation::WindowsForm(program);
         const std::string windowsDirectory = windowsPath.substr(0, windowsPath.rfind('\\') + 1);
-        EXPECT_EQ(output, windowsPath + "\n" + windowsDirectory + "\n") << length;
+        EXPECT_EQ(run.output, windowsPath + "\n" + windowsDirectory + "\n") << length;
     }
 }
 
 TEST(ModulePathOnDisk, ProgramInTheRootDirectory) {
     const std::string program = "/halvern-probe-" + std::to_string(getpid());
     if (access("/", W_OK) != 0) GTEST_SKIP() << "the root directory is not writable here";
-    Installation::CopyExecutable(PROBE_PATH, program);
-    int exitCode = -1;
-    std::string output = RunShell(program, &exitCode);
+    Installation::CopyExecutable(kModulePathProbe, program);
+    ProcessResult run = RunProcess(program, {program});
     unlink(program.c_str());
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(output, Installation::WindowsForm(program) + "\n\\\n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, Installation::WindowsForm(program) + "\n\\\n");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "FakeEventLog.h"
 #include "ProductProfile.h"
+#include "ProgramTexts.h"
 #include "ReportError.h"
 
 namespace {
@@ -21,7 +22,9 @@ protected:
         return ::testing::internal::GetCapturedStdout();
     }
 
-    static std::string ExpectedEcho(const std::string& message) { return EXPECT_ECHO ? message + "\n" : ""; }
+    static std::string ExpectedEcho(const std::string& message) {
+        return ProgramUnderTest().echoErrors ? message + "\n" : "";
+    }
 };
 
 TEST_F(ReportErrorTest, WritesOneErrorEntryUnderTheServiceName) {
@@ -38,7 +41,7 @@ TEST_F(ReportErrorTest, WritesOneErrorEntryUnderTheServiceName) {
         EXPECT_EQ(ReportCapturingStdout(message), ExpectedEcho(message));
         std::vector<RecordedEvent> events = FakeEventLog::Events();
         ASSERT_EQ(events.size(), 1u) << message;
-        EXPECT_EQ(events[0].source, Profile.serviceName);
+        EXPECT_EQ(events[0].source, ProgramUnderTest().serviceName);
         EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
         EXPECT_EQ(events[0].category, 1);
         EXPECT_EQ(events[0].eventId, 2u);

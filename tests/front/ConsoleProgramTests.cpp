@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "ConsolePrograms.h"
-#include "InstallTree.h"
+#include "Installation.h"
+#include "Process.h"
+#include "ProgramTexts.h"
 
 namespace {
 
@@ -31,10 +31,10 @@ TEST(ConsoleProgram, PrintsTheUsageTextForAnythingButOneExactCommandWord) {
         {""},
         {"help"},
     };
-    for (const Program& program : kPrograms) {
+    for (const ProgramRow& program : kPrograms) {
         for (const std::string& programName : {std::string(program.builtPath), std::string("svc%s%d.exe")}) {
             for (const auto& words : commandLines) {
-                ChildRun run = RunChild(program.builtPath, Arguments(programName, words), "");
+                ProcessResult run = RunProcess(program.builtPath, Arguments(programName, words));
                 std::string shown = words.empty() ? "(none)" : words[0] + (words.size() > 1 ? " ..." : "");
                 EXPECT_EQ(run.output, UsageText(program, programName)) << program.name << " " << shown;
                 EXPECT_EQ(run.exitCode, 0) << program.name << " " << shown;
@@ -44,9 +44,9 @@ TEST(ConsoleProgram, PrintsTheUsageTextForAnythingButOneExactCommandWord) {
 }
 
 TEST(ConsoleProgram, RegistrationCommandsWithoutAServiceManagerSaySo) {
-    for (const Program& program : kPrograms) {
+    for (const ProgramRow& program : kPrograms) {
         for (const char* command : {"install", "uninstall"}) {
-            ChildRun run = RunChild(program.builtPath, {program.name, command}, "");
+            ProcessResult run = RunProcess(program.builtPath, {program.name, command});
             EXPECT_EQ(run.output, "Error opening service control manager\n") << program.name << " " << command;
             EXPECT_EQ(run.exitCode, 0) << program.name << " " << command;
         }
@@ -56,13 +56,13 @@ TEST(ConsoleProgram, RegistrationCommandsWithoutAServiceManagerSaySo) {
 // Without server/jvm.dll the start fails; the run still shows its stop
 // prompt and waits, and only the echoing program prints the reason.
 TEST(ConsoleRun, FailedStartStillPromptsAndEndsAtTheSecondEnter) {
-    for (const Program& program : kPrograms) {
+    for (const ProgramRow& program : kPrograms) {
         for (const char* input : {"\n\n", ""}) {
-            InstallTree tree;
-            std::string installed = tree.AddProgram(program.builtPath, program.name);
-            ChildRun run = RunChild(installed, {program.name, "run"}, input);
-            std::string failure = program.echoesErrors ? "Failed to load JVM DLL.\n" : "";
-            EXPECT_EQ(run.output, tree.WindowsPathOf(program.name) + kStartPrompt + failure + kStopPrompt)
+            Installation install;
+            std::string installed = install.addProgram(program.builtPath, program.name);
+            ProcessResult run = RunProcess(installed, {program.name, "run"}, input);
+            std::string failure = program.echoErrors ? "Failed to load JVM DLL.\n" : "";
+            EXPECT_EQ(run.output, install.windowsPathOf(program.name) + kStartPrompt + failure + kStopPrompt)
                 << program.name << (*input == 0 ? " at end of input" : "");
             EXPECT_EQ(run.exitCode, 0) << program.name;
         }

@@ -5,44 +5,43 @@
 
 #include <string>
 
-#include "ChildProcess.h"
-#include "ConsolePrograms.h"
-#include "InstallTree.h"
+#include "Installation.h"
+#include "Process.h"
+#include "ProgramTexts.h"
 
 namespace {
 
 // Each prompt is on the console before the program waits, and the kernel
 // starts only at the first ENTER and stops only at the second.
-TEST(ConsoleRun, StartsAtTheFirstEnterAndStopsAtTheSecondOnTheSameThread) {
-    InstallTree tree;
-    std::string installed = tree.AddProgram(ALDER_SVC_PATH, "AlderSvc");
-    tree.AddStandinVm();
+TEST(ConsoleRunWithVm, StartsAtTheFirstEnterAndStopsAtTheSecondOnTheSameThread) {
+    Installation install;
+    std::string installed = install.addProgram(ProgramNamed("AlderSvc").builtPath, "AlderSvc");
+    install.installStandinVm();
     ChildProcess child(installed, {"AlderSvc", "run"});
 
-    EXPECT_EQ(child.ReadUntil(kStartPrompt), tree.WindowsPathOf("AlderSvc") + kStartPrompt);
-    EXPECT_TRUE(tree.StandinLog().empty()) << "nothing is loaded before the first ENTER";
+    EXPECT_EQ(child.ReadUntil(kStartPrompt), install.windowsPathOf("AlderSvc") + kStartPrompt);
+    EXPECT_TRUE(install.standinLog().empty()) << "nothing is loaded before the first ENTER";
 
     child.Write("\n");
     EXPECT_EQ(child.ReadUntil(kStopPrompt), kStopPrompt);
-    auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+    auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");
 
     child.Write("\n");
     EXPECT_EQ(child.ReadToEnd(), "");
-    child.Finish();
-    EXPECT_EQ(child.ExitCode(), 0);
-    calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+    EXPECT_EQ(child.Finish().exitCode, 0);
+    calls = EntriesOf(install.standinLog(), "CallVoidMethod");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1][1], "stop");
     EXPECT_EQ(FieldOf(calls[1], "thread"), FieldOf(calls[0], "thread"));
     EXPECT_EQ(FieldOf(calls[1], "ref"), "valid");
-    EXPECT_TRUE(EntriesOf(tree.StandinLog(), "WrongThreadEnv").empty());
+    EXPECT_TRUE(EntriesOf(install.standinLog(), "WrongThreadEnv").empty());
 }
 
 // What is typed at the first prompt: the first character ends the first
 // wait, the rest of the line the second; at end of input both end at once.
-TEST(ConsoleRun, TypedLinesAndEndOfInput) {
+TEST(ConsoleRunWithVm, TypedLinesAndEndOfInput) {
     struct Case {
         const char* what;
         std::string input;
@@ -54,16 +53,15 @@ TEST(ConsoleRun, TypedLinesAndEndOfInput) {
         {"end of input", "", true},
     };
     for (const Case& c : cases) {
-        InstallTree tree;
-        std::string installed = tree.AddProgram(HAZEL_SVC_PATH, "HazelSvc");
-        tree.AddStandinVm();
+        Installation install;
+        std::string installed = install.addProgram(ProgramNamed("HazelSvc").builtPath, "HazelSvc");
+        install.installStandinVm();
         ChildProcess child(installed, {"HazelSvc", "run"});
         child.Write(c.input);
         if (c.closeInput) child.CloseInput();
-        EXPECT_EQ(child.ReadToEnd(), tree.WindowsPathOf("HazelSvc") + kStartPrompt + kStopPrompt) << c.what;
-        child.Finish();
-        EXPECT_EQ(child.ExitCode(), 0) << c.what;
-        auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+        EXPECT_EQ(child.ReadToEnd(), install.windowsPathOf("HazelSvc") + kStartPrompt + kStopPrompt) << c.what;
+        EXPECT_EQ(child.Finish().exitCode, 0) << c.what;
+        auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
         ASSERT_EQ(calls.size(), 2u) << c.what;
         EXPECT_EQ(calls[0][1], "start") << c.what;
         EXPECT_EQ(calls[1][1], "stop") << c.what;
@@ -72,21 +70,20 @@ TEST(ConsoleRun, TypedLinesAndEndOfInput) {
 
 // A kernel whose start throws is not stopped: the second ENTER just ends
 // the run.
-TEST(ConsoleRun, KernelThatFailedToStartIsNotStopped) {
-    InstallTree tree;
-    std::string installed = tree.AddProgram(CEDAR_SVC_PATH, "CedarSvc");
-    tree.AddStandinVm("fail=start");
+TEST(ConsoleRunWithVm, KernelThatFailedToStartIsNotStopped) {
+    Installation install;
+    std::string installed = install.addProgram(ProgramNamed("CedarSvc").builtPath, "CedarSvc");
+    install.installStandinVm("fail=start");
     ChildProcess child(installed, {"CedarSvc", "run"});
 
-    EXPECT_EQ(child.ReadUntil(kStartPrompt), tree.WindowsPathOf("CedarSvc") + kStartPrompt);
+    EXPECT_EQ(child.ReadUntil(kStartPrompt), install.windowsPathOf("CedarSvc") + kStartPrompt);
     child.Write("\n");
     EXPECT_EQ(child.ReadUntil(kStopPrompt), "Exception occurs starting up the Kernel\n" + kStopPrompt);
     child.Write("\n");
     EXPECT_EQ(child.ReadToEnd(), "");
-    child.Finish();
-    EXPECT_EQ(child.ExitCode(), 0);
+    EXPECT_EQ(child.Finish().exitCode, 0);
 
-    auto log = tree.StandinLog();
+    auto log = install.standinLog();
     auto calls = EntriesOf(log, "CallVoidMethod");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");

@@ -1,26 +1,20 @@
 // "install" and "uninstall" against the recording service manager: what is
 // registered, with which rights, and the one line each outcome prints.
-// Built once per profile under test (SERVICE_NAME, DISPLAY_NAME).
+// Built once per profile under test.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <string.h>
+
 #include <functional>
 #include <string>
 
+#include "FailingAllocator.h"
 #include "FakeServiceManager.h"
+#include "ProgramTexts.h"
 #include "Registration.h"
 #include "ScriptedModulePath.h"
-
-namespace {
-
-bool modulePathOutOfMemory = false;
-
-}  // namespace
-
-// GetModulePath, wrapped so a test can stage its out-of-memory result.
-extern "C" char* __real__Z13GetModulePathv();
-extern "C" char* __wrap__Z13GetModulePathv() { return modulePathOutOfMemory ? nullptr : __real__Z13GetModulePathv(); }
 
 namespace {
 
@@ -34,11 +28,10 @@ protected:
     void SetUp() override {
         FakeServiceManager::Reset();
         ScriptedModulePath::Set(kProgramPath);
-        modulePathOutOfMemory = false;
     }
     void TearDown() override {
         ScriptedModulePath::Reset();
-        modulePathOutOfMemory = false;
+        FailingAllocator::Disarm();
     }
 
     static std::string Capture(void (*command)()) {
@@ -48,7 +41,7 @@ protected:
     }
 
     static RegisteredService Existing(const char* path, bool markedForDeletion) {
-        return {SERVICE_NAME, DISPLAY_NAME, path, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, markedForDeletion};
+        return {ProgramUnderTest().serviceName, ProgramUnderTest().displayName, path, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, markedForDeletion};
     }
 };
 
@@ -83,8 +76,8 @@ TEST_F(Registration, RegistersTheRunningProgramAsADemandStartServiceUnderLocalSy
         ASSERT_EQ(creates.size(), 1u);
         const auto& create = creates[0];
         EXPECT_TRUE(create.validManager);
-        ExpectText(create.serviceName, SERVICE_NAME, "service name");
-        ExpectText(create.displayName, DISPLAY_NAME, "display name");
+        ExpectText(create.serviceName, ProgramUnderTest().serviceName, "service name");
+        ExpectText(create.displayName, ProgramUnderTest().displayName, "display name");
         EXPECT_EQ(create.desiredAccess, 0xF01FFu);
         EXPECT_EQ(create.serviceType, 0x10u);
         EXPECT_EQ(create.startType, 3u);
@@ -165,7 +158,7 @@ TEST_F(Registration, UninstallOpensTheOwnServiceForDeletionOnly) {
     auto opens = FakeServiceManager::OpenServiceCalls();
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_TRUE(opens[0].validManager);
-    ExpectText(opens[0].serviceName, SERVICE_NAME, "service name");
+    ExpectText(opens[0].serviceName, ProgramUnderTest().serviceName, "service name");
     EXPECT_EQ(opens[0].desiredAccess, 0x10000u);
     EXPECT_EQ(FakeServiceManager::DeleteServiceCalls(), 1);
 }
@@ -177,11 +170,23 @@ TEST_F(Registration, SecondUninstallOfAServiceStillRunning) {
     EXPECT_EQ(Capture(UninstallService), "Error deleting service\n");
 }
 
+// The program path is read into a first buffer of 256 bytes, and the
+// command line needs the path's length plus quotes and a NUL.
 TEST_F(Registration, NoMemoryForTheProgramPathRegistersNothing) {
-    modulePathOutOfMemory = true;
-    EXPECT_EQ(Capture(InstallService), "Error registering service\n");
-    EXPECT_TRUE(FakeServiceManager::CreateServiceCalls().empty());
-    EXPECT_TRUE(FakeServiceManager::Services().empty());
+    static size_t failingSize;
+    for (size_t size : {size_t{256}, strlen(kProgramPath) + 3}) {
+        FakeServiceManager::Reset();
+        failingSize = size;
+        auto installShortOfMemory = [] {
+            FailingAllocator::FailAllocationsOf(failingSize);
+            InstallService();
+            FailingAllocator::Disarm();
+        };
+        EXPECT_EQ(Capture(installShortOfMemory), "Error registering service\n") << failingSize;
+        EXPECT_TRUE(FakeServiceManager::CreateServiceCalls().empty()) << failingSize;
+        EXPECT_TRUE(FakeServiceManager::Services().empty()) << failingSize;
+        EXPECT_EQ(FakeServiceManager::OpenManagerHandles(), 0) << failingSize;
+    }
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 
 #include "FakeEventLog.h"
 #include "FakeServiceManager.h"
-#include "InstallTree.h"
-#include "ProgramMain.h"
+#include "Installation.h"
+#include "ProgramTexts.h"
 #include "ScriptedModulePath.h"
-#include "ServiceStatusExpectations.h"
+#include "ServiceExpectations.h"
 
 namespace {
 
@@ -24,11 +24,11 @@ protected:
     void SetUp() override {
         FakeServiceManager::Reset();
         FakeEventLog::Reset();
-        ScriptedModulePath::Set(tree.WindowsPathOf("Program.exe"));
+        ScriptedModulePath::Set(install.windowsPathOf("Program.exe"));
     }
     void TearDown() override { ScriptedModulePath::Reset(); }
 
-    InstallTree tree;
+    Installation install;
 };
 
 TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleOnlyFor1063) {
@@ -40,7 +40,7 @@ TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleO
     };
     const Case cases[] = {
         {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "install", 0, "Service registration successful\n"},
-        {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "RUN", 0, "\n" BANNER_LINE "Usage:\n\tProgram.exe [install|uninstall]\n"},
+        {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "RUN", 0, UsageText(ProgramUnderTest(), "Program.exe")},
         {ERROR_ACCESS_DENIED, "install", 1, ""},
         {ERROR_INVALID_PARAMETER, "install", 1, ""},
         {ERROR_SERVICE_DOES_NOT_EXIST, "uninstall", 1, ""},
@@ -49,12 +49,12 @@ TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleO
         FakeServiceManager::Reset();
         FakeServiceManager::Refuse(Call::Dispatcher, c.dispatcherError);
         std::string output;
-        EXPECT_EQ(RunProgramMain({"Program.exe", c.command}, &output), c.exitCode) << c.dispatcherError;
+        EXPECT_EQ(CallProgram({"Program.exe", c.command}, &output), c.exitCode) << c.dispatcherError;
         EXPECT_EQ(output, c.output) << c.dispatcherError;
 
         auto tables = FakeServiceManager::DispatchTables();
         ASSERT_EQ(tables.size(), 1u);
-        EXPECT_EQ(tables[0].serviceNames, std::vector<std::string>{SERVICE_NAME});
+        EXPECT_EQ(tables[0].serviceNames, std::vector<std::string>{ProgramUnderTest().serviceName});
         EXPECT_TRUE(tables[0].terminated);
         if (c.exitCode != 0) {
             EXPECT_TRUE(FakeServiceManager::OpenManagerCalls().empty()) << "no command is run";
@@ -65,12 +65,12 @@ TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleO
 TEST_F(ServiceProgram, FailedStartIsReportedAsAServiceSpecificFailure) {
     FakeServiceManager::QueueControls({SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_STOP});
     std::string output;
-    EXPECT_EQ(RunProgramMain({"Program.exe"}, &output), 0);
+    EXPECT_EQ(CallProgram({"Program.exe"}, &output), 0);
     EXPECT_EQ(output, "") << "a service has no console";
 
     auto registrations = FakeServiceManager::HandlerRegistrations();
     ASSERT_EQ(registrations.size(), 1u);
-    EXPECT_EQ(registrations[0].serviceName, SERVICE_NAME);
+    EXPECT_EQ(registrations[0].serviceName, ProgramUnderTest().serviceName);
     EXPECT_EQ(registrations[0].thread, FakeServiceManager::ServiceThread());
 
     auto reports = FakeServiceManager::StatusReports();
@@ -83,14 +83,14 @@ TEST_F(ServiceProgram, FailedStartIsReportedAsAServiceSpecificFailure) {
 
     auto events = FakeEventLog::Events();
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].source, SERVICE_NAME);
+    EXPECT_EQ(events[0].source, ProgramUnderTest().serviceName);
     EXPECT_EQ(events[0].strings, std::vector<std::string>{"Failed to load JVM DLL."});
 }
 
 TEST_F(ServiceProgram, WithoutAControlHandlerNothingIsReportedOrStarted) {
     FakeServiceManager::Refuse(Call::RegisterHandler, ERROR_SERVICE_DOES_NOT_EXIST);
     std::string output;
-    EXPECT_EQ(RunProgramMain({"Program.exe"}, &output), 0);
+    EXPECT_EQ(CallProgram({"Program.exe"}, &output), 0);
     EXPECT_EQ(output, "");
     EXPECT_EQ(FakeServiceManager::HandlerRegistrations().size(), 1u);
     EXPECT_TRUE(FakeServiceManager::StatusReports().empty());

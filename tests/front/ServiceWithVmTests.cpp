@@ -4,45 +4,37 @@
 // report after it.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "FakeEventLog.h"
 #include "FakeServiceManager.h"
-#include "InstallTree.h"
-#include "ProgramMain.h"
+#include "Installation.h"
 #include "ScriptedModulePath.h"
-#include "ServiceStatusExpectations.h"
+#include "ServiceExpectations.h"
 
 namespace {
 
 class ServiceWithVm : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(getcwd(workingDirectory, sizeof workingDirectory), nullptr);
         FakeServiceManager::Reset();
         FakeEventLog::Reset();
-        ScriptedModulePath::Set(tree.WindowsPathOf("Program.exe"));
+        ScriptedModulePath::Set(install.windowsPathOf("Program.exe"));
     }
-    void TearDown() override {
-        ScriptedModulePath::Reset();
-        // The start moved into the tree, which goes away with the test.
-        EXPECT_EQ(chdir(workingDirectory), 0);
-    }
+    void TearDown() override { ScriptedModulePath::Reset(); }
 
     // Runs the program as a service; each report notes how many times the
     // kernel's stop had been called by then.
     void RunAsServiceCountingStops() {
         FakeServiceManager::OnStatusReport([this](const SERVICE_STATUS&) {
             size_t stops = 0;
-            for (const auto& call : EntriesOf(tree.StandinLog(), "CallVoidMethod")) stops += call[1] == "stop";
+            for (const auto& call : EntriesOf(install.standinLog(), "CallVoidMethod")) stops += call[1] == "stop";
             return std::to_string(stops);
         });
         std::string output;
-        EXPECT_EQ(RunProgramMain({"Program.exe"}, &output), 0);
+        EXPECT_EQ(CallProgram({"Program.exe"}, &output), 0);
         EXPECT_EQ(output, "");
     }
 
@@ -52,12 +44,12 @@ protected:
         return stopsSeen;
     }
 
-    char workingDirectory[4096];
-    InstallTree tree;
+    WorkingDirectoryGuard workingDirectory;
+    Installation install;
 };
 
 TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
-    tree.AddStandinVm();
+    install.installStandinVm();
     FakeServiceManager::QueueControls({SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_SHUTDOWN,
                                        SERVICE_CONTROL_STOP});
     RunAsServiceCountingStops();
@@ -80,18 +72,18 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     EXPECT_FALSE(deliveries[2].delivered) << "shutdown is not accepted";
     EXPECT_TRUE(deliveries[3].delivered);
 
-    auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+    auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0][1], "start");
     EXPECT_EQ(calls[1][1], "stop");
     EXPECT_NE(FieldOf(calls[0], "thread"), FieldOf(calls[1], "thread")) << "started and stopped on different threads";
     EXPECT_EQ(FieldOf(calls[1], "ref"), "valid");
     EXPECT_TRUE(FakeEventLog::Events().empty());
-    EXPECT_TRUE(EntriesOf(tree.StandinLog(), "WrongThreadEnv").empty());
+    EXPECT_TRUE(EntriesOf(install.standinLog(), "WrongThreadEnv").empty());
 }
 
 TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped) {
-    tree.AddStandinVm("fail=start");
+    install.installStandinVm("fail=start");
     FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
     RunAsServiceCountingStops();
 
@@ -104,7 +96,7 @@ TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped
     auto events = FakeEventLog::Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].strings, std::vector<std::string>{"Exception occurs starting up the Kernel"});
-    auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
+    auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");
 }

@@ -4,54 +4,51 @@
 // file system. CedarSvc echoes its error reports, so they can be read here.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <fstream>
 #include <filesystem>
 #include <functional>
 #include <string>
 
-#include "ChildProcess.h"
-#include "ConsolePrograms.h"
-#include "InstallTree.h"
+#include "Installation.h"
+#include "Process.h"
+#include "ProgramTexts.h"
 
 namespace {
 
-const Program& Cedar() { return kPrograms[2]; }
+const ProgramRow& Cedar() { return ProgramNamed("CedarSvc"); }
 
 struct BrokenVmCase {
     const char* name;
-    std::function<void(const InstallTree&)> install;
+    std::function<void(const Installation&)> install;
     std::string betweenPrompts;  // what the run prints after the first ENTER, before the stop prompt
 };
 
 void PrintTo(const BrokenVmCase& c, std::ostream* out) { *out << c.name; }
 
-void WriteLibrary(const InstallTree& tree, const std::string& bytes) {
+void WriteLibrary(const Installation& tree, const std::string& bytes) {
     Installation::WriteFile(tree.server() / "jvm.dll", bytes);
 }
 
 const BrokenVmCase kBrokenVmCases[] = {
-    {"JvmDllIsText", [](const InstallTree& tree) { WriteLibrary(tree, "this is no library\n"); },
+    {"JvmDllIsText", [](const Installation& tree) { WriteLibrary(tree, "this is no library\n"); },
      "Failed to load JVM DLL.\n"},
-    {"JvmDllIsEmpty", [](const InstallTree& tree) { WriteLibrary(tree, ""); }, "Failed to load JVM DLL.\n"},
+    {"JvmDllIsEmpty", [](const Installation& tree) { WriteLibrary(tree, ""); }, "Failed to load JVM DLL.\n"},
     {"JvmDllIsAWindowsImage",
-     [](const InstallTree& tree) { WriteLibrary(tree, std::string("MZ\x90\0\3\0\0\0", 8) + std::string(4096, '\0')); },
+     [](const Installation& tree) { WriteLibrary(tree, std::string("MZ\x90\0\3\0\0\0", 8) + std::string(4096, '\0')); },
      "Failed to load JVM DLL.\n"},
-    {"JvmDllIsADirectory", [](const InstallTree& tree) { std::filesystem::create_directories(tree.server() / "jvm.dll"); },
+    {"JvmDllIsADirectory", [](const Installation& tree) { std::filesystem::create_directories(tree.server() / "jvm.dll"); },
      "Failed to load JVM DLL.\n"},
 };
 
 class BrokenVmTest : public ::testing::TestWithParam<BrokenVmCase> {};
 
 TEST_P(BrokenVmTest, ReportsTheFailedLoadAndStillEndsCleanly) {
-    InstallTree tree;
-    std::string installed = tree.AddProgram(Cedar().builtPath, "CedarSvc");
+    Installation tree;
+    std::string installed = tree.addProgram(Cedar().builtPath, "CedarSvc");
     GetParam().install(tree);
 
-    ChildRun run = RunChild(installed, {"CedarSvc", "run"}, "\n\n");
-    EXPECT_EQ(tree.WindowsPathOf("CedarSvc") + kStartPrompt + GetParam().betweenPrompts + kStopPrompt, run.output);
-    EXPECT_EQ(0, run.exitCode);
+    ProcessResult run = RunProcess(installed, {"CedarSvc", "run"}, "\n\n");
+    EXPECT_EQ(run.output, tree.windowsPathOf("CedarSvc") + kStartPrompt + GetParam().betweenPrompts + kStopPrompt);
+    EXPECT_EQ(run.exitCode, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Libraries, BrokenVmTest, ::testing::ValuesIn(kBrokenVmCases),
@@ -60,16 +57,16 @@ INSTANTIATE_TEST_SUITE_P(Libraries, BrokenVmTest, ::testing::ValuesIn(kBrokenVmC
 // A stop that throws leaves an exception pending on a VM that is about to
 // end with the process: the run still ends normally, with no report.
 TEST(BadInstallation, StopThatThrowsStillEndsTheRunCleanly) {
-    InstallTree tree;
-    std::string installed = tree.AddProgram(Cedar().builtPath, "CedarSvc");
-    tree.AddStandinVm("fail=stop");
+    Installation tree;
+    std::string installed = tree.addProgram(Cedar().builtPath, "CedarSvc");
+    tree.installStandinVm("fail=stop");
 
-    ChildRun run = RunChild(installed, {"CedarSvc", "run"}, "\n\n");
-    EXPECT_EQ(tree.WindowsPathOf("CedarSvc") + kStartPrompt + kStopPrompt, run.output);
-    EXPECT_EQ(0, run.exitCode);
-    auto calls = EntriesOf(tree.StandinLog(), "CallVoidMethod");
-    ASSERT_EQ(2u, calls.size());
-    EXPECT_EQ("stop", calls[1][1]);
+    ProcessResult run = RunProcess(installed, {"CedarSvc", "run"}, "\n\n");
+    EXPECT_EQ(run.output, tree.windowsPathOf("CedarSvc") + kStartPrompt + kStopPrompt);
+    EXPECT_EQ(run.exitCode, 0);
+    auto calls = EntriesOf(tree.standinLog(), "CallVoidMethod");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1][1], "stop");
 }
 
 // A directory path of the given length below the temporary root, made of
@@ -87,18 +84,18 @@ std::string DeepDirectory(size_t length) {
 // characters cannot be reached here.
 TEST(BadInstallation, ProgramInADeepDirectoryStartsAndStops) {
     for (size_t depth : {1100u, 3800u}) {
-        InstallTree tree(DeepDirectory(depth));
-        std::string installed = tree.AddProgram(Cedar().builtPath, "CedarSvc");
-        tree.AddStandinVm();
-        ChildRun run = RunChild(installed, {"CedarSvc", "run"}, "\n\n");
-        std::string modulePath = tree.WindowsPathOf("CedarSvc");
+        Installation tree(DeepDirectory(depth));
+        std::string installed = tree.addProgram(Cedar().builtPath, "CedarSvc");
+        tree.installStandinVm();
+        ProcessResult run = RunProcess(installed, {"CedarSvc", "run"}, "\n\n");
+        std::string modulePath = tree.windowsPathOf("CedarSvc");
         EXPECT_GT(modulePath.size(), depth);
         // The run shows at most the 1,023 characters its buffer holds.
-        EXPECT_EQ(modulePath.substr(0, 1023) + kStartPrompt + kStopPrompt, run.output) << depth;
-        EXPECT_EQ(0, run.exitCode) << depth;
-        auto created = EntriesOf(tree.StandinLog(), "CreateJavaVM");
-        ASSERT_EQ(1u, created.size()) << depth;
-        EXPECT_EQ(tree.ProgramDirectory(), FieldOf(created[0], "cwd")) << depth;
+        EXPECT_EQ(run.output, modulePath.substr(0, 1023) + kStartPrompt + kStopPrompt) << depth;
+        EXPECT_EQ(run.exitCode, 0) << depth;
+        auto created = EntriesOf(tree.standinLog(), "CreateJavaVM");
+        ASSERT_EQ(created.size(), 1u) << depth;
+        EXPECT_EQ(FieldOf(created[0], "cwd"), tree.bin().string()) << depth;
     }
 }
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -29,28 +28,25 @@ struct Assembled {
 
 class BadInputTest : public ::testing::Test {
   protected:
-    void SetUp() override { startDirectory_ = WorkingDirectory(); }
-    void TearDown() override { EXPECT_EQ(0, chdir(startDirectory_.c_str())); }
-
     Assembled Assemble() {
         JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init");
         Assembled assembled;
         EXPECT_GE(list.count, 3);
         EXPECT_LE(list.count, 3 + MaxInitFileOptions);
         if (list.options == nullptr) return assembled;
-        EXPECT_EQ(install_.bin().string(), WorkingDirectory());
+        EXPECT_EQ(WorkingDirectory(), install_.bin().string());
         for (jint i = 2; i + 1 < list.count; ++i) {
             assembled.initFileOptions.emplace_back(list.options[i].optionString);
             free(list.options[i].optionString);
         }
         assembled.bootClassPath = list.options[list.count - 1].optionString;
-        free(list.bootClassPath);
+        ReleaseBootClassPath(&list);
         free(list.options);
         return assembled;
     }
 
+    WorkingDirectoryGuard workingDirectory_;
     Installation install_;
-    std::string startDirectory_;
 };
 
 // ------------------------------------------------------------ init files
@@ -70,10 +66,6 @@ std::string Repeat(const std::string& line, size_t times) {
     return text;
 }
 
-void WriteInit(const Installation& install, const std::string& bytes) {
-    Installation::WriteFile(install.bin() / "alder.init", bytes);
-}
-
 std::vector<std::string> NumberedOptions(int first, int last) {
     std::vector<std::string> options;
     for (int i = first; i <= last; ++i) options.push_back("-Dline" + std::to_string(i) + "=1");
@@ -88,18 +80,18 @@ const InitFileCase kInitFileCases[] = {
      [](const Installation& install) {
          std::string text;
          for (int i = 1; i <= 10000; ++i) text += "-Dline" + std::to_string(i) + "=1\n";
-         WriteInit(install, text);
+         install.writeInitFile("alder.init", text);
      },
      [] { return NumberedOptions(1, 50); }},
     {"HundredKilobyteLineGivesOnePieceAsAnOption",
-     [](const Installation& install) { WriteInit(install, "-Dbig=" + std::string(100 << 10, 'x') + "\n-Dafter=1\n"); },
+     [](const Installation& install) { install.writeInitFile("alder.init", "-Dbig=" + std::string(100 << 10, 'x') + "\n-Dafter=1\n"); },
      [] { return std::vector<std::string>{"-Dbig=" + std::string(511 - 6, 'x'), "-Dafter=1"}; }},
     {"HundredKilobyteLineOfDashesFillsTheList",
-     [](const Installation& install) { WriteInit(install, std::string(100 << 10, '-') + "\n"); },
+     [](const Installation& install) { install.writeInitFile("alder.init", std::string(100 << 10, '-') + "\n"); },
      [] { return std::vector<std::string>(MaxInitFileOptions, std::string(511, '-')); }},
     {"SixteenMegabytesOfCommentaryAreReadToTheEnd",
      [](const Installation& install) {
-         WriteInit(install, Repeat("# a line of commentary that is no option, sixty-four bytes long\n", 1 << 18) +
+         install.writeInitFile("alder.init", Repeat("# a line of commentary that is no option, sixty-four bytes long\n", 1 << 18) +
                                 "-Dlast=1");
      },
      [] { return std::vector<std::string>{"-Dlast=1"}; }},
@@ -110,8 +102,8 @@ class InitFileBadInputTest : public BadInputTest, public ::testing::WithParamInt
 TEST_P(InitFileBadInputTest, GivesOnlyWhatTheFormatMakesAnOption) {
     GetParam().prepare(install_);
     Assembled assembled = Assemble();
-    EXPECT_EQ(GetParam().options(), assembled.initFileOptions);
-    EXPECT_EQ(kBootPrefix, assembled.bootClassPath);
+    EXPECT_EQ(assembled.initFileOptions, GetParam().options());
+    EXPECT_EQ(assembled.bootClassPath, kBootPrefix);
 }
 
 INSTANTIATE_TEST_SUITE_P(InitFiles, InitFileBadInputTest, ::testing::ValuesIn(kInitFileCases),
@@ -122,10 +114,10 @@ INSTANTIATE_TEST_SUITE_P(InitFiles, InitFileBadInputTest, ::testing::ValuesIn(kI
 TEST_F(BadInputTest, JarDirectoryThatIsAFileGivesAnEmptyBootClassPath) {
     std::filesystem::create_directories(install_.jarDirectory().parent_path());
     Installation::WriteFile(install_.jarDirectory(), "not a directory");
-    WriteInit(install_, "-Xmx64m\n");
+    install_.writeInitFile("alder.init", "-Xmx64m\n");
     Assembled assembled = Assemble();
-    EXPECT_EQ(std::vector<std::string>{"-Xmx64m"}, assembled.initFileOptions);
-    EXPECT_EQ(kBootPrefix, assembled.bootClassPath);
+    EXPECT_EQ(assembled.initFileOptions, std::vector<std::string>{"-Xmx64m"});
+    EXPECT_EQ(assembled.bootClassPath, kBootPrefix);
 }
 
 // Names are taken byte for byte, unquoted: a semicolon in a name splits the
@@ -142,13 +134,12 @@ TEST_F(BadInputTest, JarNamesWithSeparatorsAndNonAsciiBytesAreTakenAsTheyStand) 
     for (const std::string& name : names) install_.addJar(name);
     std::filesystem::create_directory(install_.jarDirectory() / "classes.jar");  // a directory matches too
 
-    std::vector<std::string> listed = names;
-    listed.push_back("classes.jar");
-    std::sort(listed.begin(), listed.end());  // the POSIX listing is in byte order
+    // In the order NTFS lists them: by name compared in upper case.
+    const std::vector<std::string> listed = {names[0], names[1], names[2], "classes.jar", names[3], names[4]};
     std::string expected = kBootPrefix;
     for (size_t i = 0; i < listed.size(); ++i) expected += (i == 0 ? "" : ";") + std::string("..\\lib\\util\\") + listed[i];
 
-    EXPECT_EQ(expected, Assemble().bootClassPath);
+    EXPECT_EQ(Assemble().bootClassPath, expected);
 }
 
 }  // namespace

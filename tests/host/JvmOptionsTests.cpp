@@ -23,9 +23,9 @@ std::vector<std::string> Texts(const JvmOptionList& list) {
 }
 
 // The list is the caller's for the rest of the process; a test gives it back.
-void Release(const JvmOptionList& list) {
+void Release(JvmOptionList list) {
+    ReleaseBootClassPath(&list);
     for (jint i = 2; i < list.count - 1; ++i) free(list.options[i].optionString);
-    free(list.bootClassPath);
     free(list.options);
 }
 
@@ -39,8 +39,6 @@ int OpenFileDescriptors() {
 
 class JvmOptionsTest : public ::testing::Test {
   protected:
-    void SetUp() override { startDirectory_ = WorkingDirectory(); }
-    void TearDown() override { EXPECT_EQ(0, chdir(startDirectory_.c_str())); }
 
     JvmOptionList Build() { return BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init"); }
 
@@ -51,27 +49,36 @@ class JvmOptionsTest : public ::testing::Test {
         return texts;
     }
 
-    void WriteInitFile(const std::string& bytes) { Installation::WriteFile(install_.bin() / "alder.init", bytes); }
+    void WriteInitFile(const std::string& bytes) { install_.writeInitFile("alder.init", bytes); }
 
+    WorkingDirectoryGuard workingDirectory_;
     Installation install_;
-    std::string startDirectory_;
 };
 
 TEST_F(JvmOptionsTest, WithoutInitFileAndJarsHoldsTheThreeFixedOptions) {
     JvmOptionList list = Build();
-    ASSERT_EQ(3, list.count);
-    EXPECT_EQ((std::vector<std::string>{kHome, kLibraryPath, kBootPrefix}), Texts(list));
-    for (jint i = 0; i < list.count; ++i) EXPECT_EQ(nullptr, list.options[i].extraInfo);
-    EXPECT_EQ(list.bootClassPath, list.options[2].optionString);
+    ASSERT_EQ(list.count, 3);
+    EXPECT_EQ(Texts(list), (std::vector<std::string>{kHome, kLibraryPath, kBootPrefix}));
+    for (jint i = 0; i < list.count; ++i) EXPECT_EQ(list.options[i].extraInfo, nullptr);
+    Release(list);
+}
+
+TEST_F(JvmOptionsTest, ReleasingTheBootClassPathLeavesNoPointerToIt) {
+    install_.addJar("a.jar");
+    JvmOptionList list = Build();
+    ASSERT_EQ(list.count, 3);
+    ReleaseBootClassPath(&list);
+    EXPECT_EQ(list.options[2].optionString, nullptr);
+    EXPECT_STREQ(list.options[0].optionString, kHome);
     Release(list);
 }
 
 TEST_F(JvmOptionsTest, LeavesTheWorkingDirectoryAtTheModuleDirectory) {
     install_.addJar("a.jar");
     WriteInitFile("-Xmx64m\n");
-    ASSERT_EQ(0, chdir("/"));
+    ASSERT_EQ(chdir("/"), 0);
     BuildTexts();
-    EXPECT_EQ(install_.bin().string(), WorkingDirectory());
+    EXPECT_EQ(WorkingDirectory(), install_.bin().string());
 }
 
 struct JarCase {
@@ -85,8 +92,8 @@ class BootClassPathTest : public JvmOptionsTest, public ::testing::WithParamInte
 TEST_P(BootClassPathTest, ListsEveryJarOfTheJarDirectoryInSearchOrder) {
     for (const std::string& jar : GetParam().jars) install_.addJar(jar);
     std::vector<std::string> texts = BuildTexts();
-    ASSERT_EQ(3u, texts.size());
-    EXPECT_EQ(GetParam().bootClassPath, texts.back());
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts.back(), GetParam().bootClassPath);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -108,7 +115,7 @@ TEST_F(JvmOptionsTest, TenThousandJarsAllArriveWholeInOneOption) {
         install_.addJar(name);
         expected += std::string(i == 0 ? "" : ";") + "..\\lib\\util\\" + name;
     }
-    EXPECT_EQ(expected, BuildTexts().back());
+    EXPECT_EQ(BuildTexts().back(), expected);
 }
 
 struct InitFileCase {
@@ -124,7 +131,7 @@ TEST_P(InitFileTest, GivesItsOptionLinesTrimmedBetweenTheFixedOnesAndTheBootClas
     std::vector<std::string> expected = {kHome, kLibraryPath};
     expected.insert(expected.end(), GetParam().options.begin(), GetParam().options.end());
     expected.push_back(kBootPrefix);
-    EXPECT_EQ(expected, BuildTexts());
+    EXPECT_EQ(BuildTexts(), expected);
 }
 
 const std::string k600 = "-D" + std::string(598, 'x');
@@ -153,14 +160,14 @@ TEST_F(JvmOptionsTest, ClosesTheInitFile) {
     WriteInitFile("-Da=1\n-Db=2\n");
     int before = OpenFileDescriptors();
     BuildTexts();
-    EXPECT_EQ(before, OpenFileDescriptors());
+    EXPECT_EQ(OpenFileDescriptors(), before);
 }
 
 TEST_F(JvmOptionsTest, InitFileIsLookedUpInTheModuleDirectoryNotTheStartDirectory) {
     Installation elsewhere;
-    Installation::WriteFile(elsewhere.bin() / "alder.init", "-Dwrong=1\n");
-    ASSERT_EQ(0, chdir(elsewhere.bin().c_str()));
-    EXPECT_EQ(3u, BuildTexts().size());
+    elsewhere.writeInitFile("alder.init", "-Dwrong=1\n");
+    ASSERT_EQ(chdir(elsewhere.bin().c_str()), 0);
+    EXPECT_EQ(BuildTexts().size(), 3u);
 }
 
 TEST(ReadInitFileOptions, StopsAtCapacity) {
@@ -168,7 +175,7 @@ TEST(ReadInitFileOptions, StopsAtCapacity) {
     fputs("-Da\ntext\n-Db\n-Dc\n", file);
     rewind(file);
     char* options[2] = {nullptr, nullptr};
-    ASSERT_EQ(2, ReadInitFileOptions(file, options, 2));
+    ASSERT_EQ(ReadInitFileOptions(file, options, 2), 2);
     EXPECT_STREQ("-Da", options[0]);
     EXPECT_STREQ("-Db", options[1]);
     free(options[0]);

@@ -1,13 +1,16 @@
-#ifndef TESTS_FRONT_SERVICE_STATUS_EXPECTATIONS_H
-#define TESTS_FRONT_SERVICE_STATUS_EXPECTATIONS_H
+#ifndef TESTS_FRONT_SERVICE_EXPECTATIONS_H
+#define TESTS_FRONT_SERVICE_EXPECTATIONS_H
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "FakeServiceManager.h"
+#include "Program.h"
 
 // One status report: the record always says a Win32 service that accepts
 // stop only, with no check point or wait hint; state and exit codes vary.
@@ -22,6 +25,19 @@ inline void ExpectReport(const FakeServiceManager::StatusReport& report, DWORD s
     EXPECT_EQ(report.status.dwCheckPoint, 0u);
     EXPECT_EQ(report.status.dwWaitHint, 0u);
     EXPECT_EQ(report.thread, thread);
+}
+
+// Calls the program's entry point with these arguments (argv[0] first) and
+// returns its exit code; what it printed goes to *output.
+inline int CallProgram(const std::vector<std::string>& arguments, std::string* output) {
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    for (std::string& argument : copies) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    ::testing::internal::CaptureStdout();
+    int exitCode = RunProgram(static_cast<int>(copies.size()), argv.data());
+    *output = ::testing::internal::GetCapturedStdout();
+    return exitCode;
 }
 
 #endif

@@ -3,15 +3,17 @@
 // file. Each run is a driver process of its own (one VM per process).
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-#include <sys/wait.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "BuiltPaths.h"
 #include "Installation.h"
+#include "Process.h"
 
 namespace {
 
@@ -37,48 +39,42 @@ struct KernelRun {
 
 class RealJvmTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-#ifdef REALJVM_SKIP_REASON
-        GTEST_SKIP() << REALJVM_SKIP_REASON;
-#endif
-    }
-
-#ifndef REALJVM_SKIP_REASON
     KernelRun RunKernel(const std::string& variant, const std::string& mode) {
-        fs::copy_file(JVM_ADAPTER, install_.server() / "jvm.dll");
+        install_.installLibrary(kRealJvmAdapter);
         fs::create_directories(install_.jarDirectory());
-        fs::copy_file(fs::path(KERNEL_JARS) / variant / "kernel.jar", install_.jarDirectory() / "kernel.jar");
-        Installation::WriteFile(install_.bin() / "alder.init", "-Xcheck:jni\r\n-Xss1m\n");
-        fs::path driver = install_.bin() / "AlderSvc";
-        fs::copy_file(KERNEL_DRIVER, driver);
+        fs::copy_file(fs::path(kRealJvmKernelJars) / variant / "kernel.jar", install_.jarDirectory() / "kernel.jar");
+        install_.writeInitFile("alder.init", "-Xcheck:jni\r\n-Xss1m\n");
+        std::string driver = install_.addProgram(kKernelDriver, "AlderSvc");
+        ProcessOptions options;
+        options.workingDirectory = install_.root().string();
         // Under AddressSanitizer the leak scan at exit cannot walk a process
         // that hosts HotSpot; every other check stays on.
-        std::string command = "cd '" + install_.root().string() + "' && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" '" +
-                              driver.string() + "' " + mode + " 2>&1";
+        const char* asanOptions = getenv("ASAN_OPTIONS");
+        options.environment = {std::string("ASAN_OPTIONS=") + (asanOptions != nullptr ? asanOptions : "") +
+                               ":detect_leaks=0"};
+        ProcessResult result = RunProcess(driver, {driver, mode}, "", options);
         KernelRun run;
-        std::string text = RunShell(command, &run.exitCode);
-        run.lines = Installation::Lines(text);
+        run.exitCode = result.exitCode;
+        // The VM writes its warnings to either stream; both are read.
+        run.lines = Installation::Lines(result.output + result.errors);
         return run;
     }
-#endif
 
     Installation install_;
 };
 
-#ifndef REALJVM_SKIP_REASON
-
 // "kernel <event> <object id> thread=<java thread id>" for start and stop.
 void ExpectStartAndStopOnTheConstructedKernel(const KernelRun& run, bool sameThread) {
     std::vector<std::string> constructed = run.matching("^kernel constructed ");
-    ASSERT_EQ(1u, constructed.size());
+    ASSERT_EQ(constructed.size(), 1u);
     std::string id = constructed[0].substr(constructed[0].rfind(' ') + 1);
     std::vector<std::string> starts = run.matching("^kernel start " + id + " thread=");
     std::vector<std::string> stops = run.matching("^kernel stop " + id + " thread=");
-    ASSERT_EQ(1u, starts.size());
-    ASSERT_EQ(1u, stops.size());
+    ASSERT_EQ(starts.size(), 1u);
+    ASSERT_EQ(stops.size(), 1u);
     std::string startThread = starts[0].substr(starts[0].find("thread="));
     std::string stopThread = stops[0].substr(stops[0].find("thread="));
-    EXPECT_EQ(sameThread, startThread == stopThread) << startThread << " / " << stopThread;
+    EXPECT_EQ(startThread == stopThread, sameThread) << startThread << " / " << stopThread;
     auto position = [&run](const std::string& line) { return std::find(run.lines.begin(), run.lines.end(), line); };
     EXPECT_LT(position(starts[0]), position(stops[0]));
 }
@@ -92,7 +88,7 @@ std::string Transcript(const KernelRun& run) {
 TEST_F(RealJvmTest, ServiceRunStopsTheStartedKernelFromAnotherThreadWithoutJniWarnings) {
     KernelRun run = RunKernel("good", "service");
     SCOPED_TRACE(Transcript(run));
-    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.has("started=1"));
     EXPECT_TRUE(run.reports().empty());
     ExpectStartAndStopOnTheConstructedKernel(run, false);
@@ -103,7 +99,7 @@ TEST_F(RealJvmTest, ServiceRunStopsTheStartedKernelFromAnotherThreadWithoutJniWa
 TEST_F(RealJvmTest, ConsoleRunStartsAndStopsOnOneThreadWithoutJniWarnings) {
     KernelRun run = RunKernel("good", "console");
     SCOPED_TRACE(Transcript(run));
-    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.has("started=1"));
     ExpectStartAndStopOnTheConstructedKernel(run, true);
     EXPECT_TRUE(run.matching("WARNING").empty());
@@ -112,26 +108,20 @@ TEST_F(RealJvmTest, ConsoleRunStartsAndStopsOnOneThreadWithoutJniWarnings) {
 TEST_F(RealJvmTest, ThrowingStartIsReportedOnce) {
     KernelRun run = RunKernel("throwing", "start");
     SCOPED_TRACE(Transcript(run));
-    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.has("started=0"));
     EXPECT_TRUE(run.has("kernel start"));
-    EXPECT_EQ(std::vector<std::string>{"Exception occurs starting up the Kernel"}, run.reports());
+    EXPECT_EQ(run.reports(), std::vector<std::string>{"Exception occurs starting up the Kernel"});
     EXPECT_TRUE(run.matching("IllegalStateException").empty()) << "the exception is neither printed nor logged";
 }
 
 TEST_F(RealJvmTest, ClassWithoutStopIsReportedAndNeverStarted) {
     KernelRun run = RunKernel("nostop", "start");
     SCOPED_TRACE(Transcript(run));
-    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.has("started=0"));
     EXPECT_FALSE(run.has("kernel start"));
-    EXPECT_EQ(std::vector<std::string>{"One or more methods in Kernel class could not be found"}, run.reports());
+    EXPECT_EQ(run.reports(), std::vector<std::string>{"One or more methods in Kernel class could not be found"});
 }
-
-#else
-
-TEST_F(RealJvmTest, NeedsAJdk) {}
-
-#endif
 
 }  // namespace

@@ -3,34 +3,28 @@
 // server/jvm.dll of a throw-away installation.
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-#include <sys/wait.h>
-
-#include <filesystem>
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "BuiltPaths.h"
 #include "Installation.h"
+#include "Process.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const char kKernelClass[] = "com/halvern/alder/service/ServerKernel";
 
 struct DriverRun {
     int exitCode = -1;
     std::vector<std::string> output;  // the driver's lines
-    std::vector<std::string> log;     // standin.log
+    std::vector<std::string> log;      // standin.log
     std::vector<std::string> reports;  // the messages of the event-log entries
 
     std::string field(const std::string& key) const {
         for (const std::string& line : output)
             if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
         return "(missing)";
-    }
-    bool logHas(const std::string& line) const {
-        return std::find(log.begin(), log.end(), line) != log.end();
     }
     int logCount(const std::string& event) const {
         int count = 0;
@@ -48,22 +42,20 @@ struct DriverRun {
 
 class KernelTest : public ::testing::Test {
   protected:
-    void InstallVm(const char* library = STANDIN_JVM) {
-        fs::copy_file(library, install_.server() / "jvm.dll", fs::copy_options::overwrite_existing);
-    }
-    void Configure(const std::string& conf) { Installation::WriteFile(install_.server() / "standin.conf", conf); }
-    void WriteInitFile(const std::string& bytes) { Installation::WriteFile(install_.bin() / "alder.init", bytes); }
+    void WriteInitFile(const std::string& bytes) { install_.writeInitFile("alder.init", bytes); }
 
     // Runs a copy of the driver from the installation's bin directory,
     // started in the installation's root directory.
     DriverRun Run(const std::string& mode) {
-        fs::path driver = install_.bin() / "AlderSvc";
-        fs::copy_file(KERNEL_DRIVER, driver, fs::copy_options::overwrite_existing);
-        std::string command = "cd '" + install_.root().string() + "' && '" + driver.string() + "' " + mode + " 2>&1";
+        std::string driver = install_.addProgram(kKernelDriver, "AlderSvc");
+        ProcessOptions options;
+        options.workingDirectory = install_.root().string();
+        ProcessResult result = RunProcess(driver, {driver, mode}, "", options);
+        EXPECT_EQ(result.errors, "");
         DriverRun run;
-        std::string text = RunShell(command, &run.exitCode);
-        run.output = Installation::Lines(text);
-        run.log = Installation::Lines(Installation::ReadFile(install_.server() / "standin.log"));
+        run.exitCode = result.exitCode;
+        run.output = Installation::Lines(result.output);
+        run.log = install_.standinLog();
         for (const std::string& line : run.output) {
             const std::string prefix = "report\tAlderSvc\t1\t1\t2\t";
             if (line.rfind("report\t", 0) == 0)
@@ -87,110 +79,104 @@ struct FailureCase {
 class KernelFailureTest : public KernelTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(KernelFailureTest, ReportsOnceReturnsFalseAndLeavesTheStateReached) {
-    InstallVm();
-    Configure(GetParam().conf);
+    install_.installStandinVm(GetParam().conf);
     WriteInitFile("-Dfrom.init=1\n");
     DriverRun run = Run("start");
-    ASSERT_EQ(0, run.exitCode);
-    EXPECT_EQ("0", run.field("started"));
-    EXPECT_EQ(std::vector<std::string>{GetParam().message}, run.reports);
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.field("started"), "0");
+    EXPECT_EQ(run.reports, std::vector<std::string>{GetParam().message});
     bool moved = GetParam().workingDirectoryMoved;
-    EXPECT_EQ(moved ? install_.bin().string() : install_.root().string(), run.field("cwd"));
-    EXPECT_EQ(moved ? "1" : "0", run.field("initFileOpened"));
-    EXPECT_EQ(moved ? "1" : "0", run.field("initFileClosed"));
-    EXPECT_EQ(0, run.logCount("WrongThreadEnv"));
+    EXPECT_EQ(run.field("cwd"), moved ? install_.bin().string() : install_.root().string());
+    EXPECT_EQ(run.field("initFileOpened"), moved ? "1" : "0");
+    EXPECT_EQ(run.field("initFileClosed"), moved ? "1" : "0");
+    EXPECT_EQ(run.logCount("WrongThreadEnv"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, KernelFailureTest,
     ::testing::Values(
-        FailureCase{"UnsupportedVersion", "fail=version\n", "Error getting JVM default arguments.", false},
-        FailureCase{"OptionsRefused", "fail=create\n", "Error creating JVM", true},
-        FailureCase{"ClassNotFound", "fail=class\n", "Cannot locate the Kernel class", true},
-        FailureCase{"NoConstructor", "fail=method-<init>\n", "One or more methods in Kernel class could not be found",
+        FailureCase{"UnsupportedVersion", "fail=version", "Error getting JVM default arguments.", false},
+        FailureCase{"OptionsRefused", "fail=create", "Error creating JVM", true},
+        FailureCase{"ClassNotFound", "fail=class", "Cannot locate the Kernel class", true},
+        FailureCase{"NoConstructor", "fail=method-<init>", "One or more methods in Kernel class could not be found",
                     true},
-        FailureCase{"NoStart", "fail=method-start\n", "One or more methods in Kernel class could not be found", true},
-        FailureCase{"NoStop", "fail=method-stop\n", "One or more methods in Kernel class could not be found", true},
-        FailureCase{"ConstructorThrows", "fail=constructor\n", "Exception occurs starting up the Kernel", true},
-        FailureCase{"ConstructorYieldsNothing", "fail=null-object\n", "Exception occurs starting up the Kernel", true},
-        FailureCase{"StartThrows", "fail=start\n", "Exception occurs starting up the Kernel", true}),
+        FailureCase{"NoStart", "fail=method-start", "One or more methods in Kernel class could not be found", true},
+        FailureCase{"NoStop", "fail=method-stop", "One or more methods in Kernel class could not be found", true},
+        FailureCase{"ConstructorThrows", "fail=constructor", "Exception occurs starting up the Kernel", true},
+        FailureCase{"ConstructorYieldsNothing", "fail=null-object", "Exception occurs starting up the Kernel", true},
+        FailureCase{"StartThrows", "fail=start", "Exception occurs starting up the Kernel", true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(KernelTest, NoLibraryReportsFailedToLoadAndTouchesNothing) {
     WriteInitFile("-Dfrom.init=1\n");
     DriverRun run = Run("start");
-    ASSERT_EQ(0, run.exitCode);
-    EXPECT_EQ("0", run.field("started"));
-    EXPECT_EQ(std::vector<std::string>{"Failed to load JVM DLL."}, run.reports);
-    EXPECT_EQ(install_.root().string(), run.field("cwd"));
-    EXPECT_EQ("0", run.field("initFileOpened"));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.field("started"), "0");
+    EXPECT_EQ(run.reports, std::vector<std::string>{"Failed to load JVM DLL."});
+    EXPECT_EQ(run.field("cwd"), install_.root().string());
+    EXPECT_EQ(run.field("initFileOpened"), "0");
 }
 
 TEST_F(KernelTest, LibraryPathIsTheModuleDirectoryWithServerJvmDll) {
     DriverRun run = Run("start");
     ASSERT_FALSE(run.output.empty());
-    EXPECT_EQ("LoadLibraryA\t" + install_.moduleDirectory() + "\\server\\jvm.dll", run.output.front());
+    EXPECT_EQ(run.output.front(), "LoadLibraryA\t" + install_.moduleDirectory() + "\\server\\jvm.dll");
 }
 
 TEST_F(KernelTest, LibraryWithoutEntryPointsIsNeverCalledThroughNull) {
-    InstallVm(JVM_WITHOUT_ENTRY_POINTS);
+    install_.installLibrary(kJvmWithoutEntryPoints);
     DriverRun run = Run("start");
-    ASSERT_EQ(0, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"Error getting JVM default arguments."}, run.reports);
-    EXPECT_EQ(install_.root().string(), run.field("cwd"));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.reports, std::vector<std::string>{"Error getting JVM default arguments."});
+    EXPECT_EQ(run.field("cwd"), install_.root().string());
 }
 
 TEST_F(KernelTest, LibraryWithoutCreateJavaVmIsNeverCalledThroughNull) {
-    InstallVm(JVM_WITHOUT_CREATE);
+    install_.installLibrary(kJvmWithoutCreate);
     DriverRun run = Run("start");
-    ASSERT_EQ(0, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"Error creating JVM"}, run.reports);
-    EXPECT_EQ(install_.bin().string(), run.field("cwd"));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.reports, std::vector<std::string>{"Error creating JVM"});
+    EXPECT_EQ(run.field("cwd"), install_.bin().string());
 }
 
 TEST_F(KernelTest, MissingMethodStillLooksUpAllThreeAndStartsNothing) {
-    InstallVm();
-    Configure("fail=method-<init>\n");
+    install_.installStandinVm("fail=method-<init>");
     DriverRun run = Run("start");
-    EXPECT_EQ((std::vector<std::string>{"GetMethodID\t<init>\t()V", "GetMethodID\tstart\t()V",
-                                        "GetMethodID\tstop\t()V"}),
-              run.logLines("GetMethodID"));
-    EXPECT_EQ(0, run.logCount("NewObject"));
-    EXPECT_EQ(0, run.logCount("CallVoidMethod"));
+    EXPECT_EQ(run.logLines("GetMethodID"), (std::vector<std::string>{"GetMethodID\t<init>\t()V", "GetMethodID\tstart\t()V",
+                                        "GetMethodID\tstop\t()V"}));
+    EXPECT_EQ(run.logCount("NewObject"), 0);
+    EXPECT_EQ(run.logCount("CallVoidMethod"), 0);
 }
 
 TEST_F(KernelTest, ConstructorFailureNeverCallsStart) {
-    for (const char* conf : {"fail=constructor\n", "fail=null-object\n"}) {
+    for (const char* conf : {"fail=constructor", "fail=null-object"}) {
         Installation::WriteFile(install_.server() / "standin.log", "");
-        InstallVm();
-        Configure(conf);
+        install_.installStandinVm(conf);
         DriverRun run = Run("start");
-        EXPECT_EQ(1, run.logCount("NewObject")) << conf;
-        EXPECT_EQ(0, run.logCount("CallVoidMethod")) << conf;
+        EXPECT_EQ(run.logCount("NewObject"), 1) << conf;
+        EXPECT_EQ(run.logCount("CallVoidMethod"), 0) << conf;
     }
 }
 
 TEST_F(KernelTest, ThrowingStartIsClearedAfterTheCall) {
-    InstallVm();
-    Configure("fail=start\n");
+    install_.installStandinVm("fail=start");
     DriverRun run = Run("start");
     std::vector<std::string> tail(run.log.end() - 3, run.log.end());
-    EXPECT_EQ((std::vector<std::string>{"CallVoidMethod\tstart\tthread=1\tref=valid", "ExceptionCheck\tresult=1",
-                                        "ExceptionClear"}),
-              tail);
+    EXPECT_EQ(tail, (std::vector<std::string>{"CallVoidMethod\tstart\tthread=1\tref=valid", "ExceptionCheck\tresult=1",
+                                        "ExceptionClear"}));
 }
 
 // ------------------------------------------------------------ a full run
 
 TEST_F(KernelTest, ConsoleRunStartsAndStopsTheSameKernelOnOneThread) {
-    InstallVm();
+    install_.installStandinVm();
     install_.addJar("kernel.jar");
     WriteInitFile("-Xmx64m\r\n-Da=b\n");
     DriverRun run = Run("console");
-    ASSERT_EQ(0, run.exitCode);
-    EXPECT_EQ("1", run.field("started"));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.field("started"), "1");
     EXPECT_TRUE(run.reports.empty());
-    EXPECT_EQ("done", run.output.back());
+    EXPECT_EQ(run.output.back(), "done");
     const std::string bin = install_.bin().string();
     std::vector<std::string> expected = {
         "GetDefaultJavaVMInitArgs\tversion=0x00010004\tcwd=" + install_.root().string(),
@@ -213,19 +199,19 @@ TEST_F(KernelTest, ConsoleRunStartsAndStopsTheSameKernelOnOneThread) {
         "AttachCurrentThread\tthread=1",
         "CallVoidMethod\tstop\tthread=1\tref=valid",
     };
-    EXPECT_EQ(expected, run.log);
+    EXPECT_EQ(run.log, expected);
 }
 
 TEST_F(KernelTest, ServiceRunStopsOnAnotherThreadWithAReferenceValidThere) {
-    InstallVm();
+    install_.installStandinVm();
     DriverRun run = Run("service");
-    ASSERT_EQ(0, run.exitCode);
-    EXPECT_EQ("1", run.field("started"));
-    EXPECT_EQ(std::vector<std::string>{"CallVoidMethod\tstart\tthread=1\tref=valid"}, run.logLines("CallVoidMethod\tstart"));
-    EXPECT_EQ(std::vector<std::string>{"AttachCurrentThread\tthread=2"}, run.logLines("AttachCurrentThread"));
-    EXPECT_EQ(std::vector<std::string>{"CallVoidMethod\tstop\tthread=2\tref=valid"}, run.logLines("CallVoidMethod\tstop"));
-    EXPECT_EQ(0, run.logCount("WrongThreadEnv"));
-    EXPECT_EQ(0, run.logCount("DetachCurrentThread"));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.field("started"), "1");
+    EXPECT_EQ(run.logLines("CallVoidMethod\tstart"), std::vector<std::string>{"CallVoidMethod\tstart\tthread=1\tref=valid"});
+    EXPECT_EQ(run.logLines("AttachCurrentThread"), std::vector<std::string>{"AttachCurrentThread\tthread=2"});
+    EXPECT_EQ(run.logLines("CallVoidMethod\tstop"), std::vector<std::string>{"CallVoidMethod\tstop\tthread=2\tref=valid"});
+    EXPECT_EQ(run.logCount("WrongThreadEnv"), 0);
+    EXPECT_EQ(run.logCount("DetachCurrentThread"), 0);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "ScriptedModulePath.h"
 
-#include <windows.h>
-
 #include <string.h>
 
 namespace {
@@ -11,6 +9,7 @@ enum class Mode { Real, Scripted, Failing };
 Mode mode = Mode::Real;
 std::string scriptedPath;
 ScriptedModulePath::CutName cutName = ScriptedModulePath::CutName::Terminated;
+std::vector<DWORD> capacitiesAsked;
 
 }  // namespace
 
@@ -20,11 +19,20 @@ void Set(const std::string& path, CutName cut) {
     mode = Mode::Scripted;
     scriptedPath = path;
     cutName = cut;
+    capacitiesAsked.clear();
 }
 
-void Fail() { mode = Mode::Failing; }
+void Fail() {
+    mode = Mode::Failing;
+    capacitiesAsked.clear();
+}
 
-void Reset() { mode = Mode::Real; }
+void Reset() {
+    mode = Mode::Real;
+    capacitiesAsked.clear();
+}
+
+std::vector<DWORD> CapacitiesAsked() { return capacitiesAsked; }
 
 }  // namespace ScriptedModulePath
 
@@ -32,6 +40,7 @@ extern "C" DWORD WINAPI __real_GetModuleFileNameA(HMODULE hModule, LPSTR lpFilen
 
 extern "C" DWORD WINAPI __wrap_GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     if (mode == Mode::Real) return __real_GetModuleFileNameA(hModule, lpFilename, nSize);
+    capacitiesAsked.push_back(nSize);
     if (mode == Mode::Failing || nSize == 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return 0;

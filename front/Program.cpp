@@ -1,0 +1,18 @@
+#include "Program.h"
+
+#include <windows.h>
+
+#include "Console.h"
+#include "ProductProfile.h"
+#include "ServiceControl.h"
+
+int RunProgram(int argc, char** argv) {
+    SERVICE_TABLE_ENTRYA dispatchTable[] = {
+        {const_cast<LPSTR>(Profile.serviceName), ServiceMain},
+        {nullptr, nullptr},
+    };
+    if (StartServiceCtrlDispatcherA(dispatchTable)) return 0;  // ran as a service, now stopped
+    if (GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) return 1;
+    RunConsole(argc, argv);
+    return 0;
+}
