@@ -45,9 +45,8 @@ bool MatchesWildcard(const char* pattern, const char* name) {
         if (*pattern == '*') {
             starPattern = ++pattern;
             starName = name;
-        } else if (*pattern == '?' ||
-                   (*pattern != '\0' && tolower(static_cast<unsigned char>(*pattern)) ==
-                                            tolower(static_cast<unsigned char>(*name)))) {
+        } else if (*pattern == '?' || (*pattern != '\0' && tolower(static_cast<unsigned char>(*pattern)) ==
+                                                               tolower(static_cast<unsigned char>(*name)))) {
             ++pattern;
             ++name;
         } else if (starPattern != nullptr) {

@@ -23,8 +23,8 @@ extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR, LPCSTR, DWORD) {
     return nullptr;
 }
 
-extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR,
-                                           LPCSTR, LPDWORD, LPCSTR, LPCSTR, LPCSTR) {
+extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
+                                           LPDWORD, LPCSTR, LPCSTR, LPCSTR) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
 }

@@ -67,9 +67,8 @@ std::string JarName(int i) { return "product-module-" + std::to_string(100000 + 
 
 void CountPerJar(benchmark::State& state, int jars) {
     state.SetComplexityN(jars);
-    state.counters["per_jar"] =
-        benchmark::Counter(static_cast<double>(jars), benchmark::Counter::kIsIterationInvariantRate |
-                                                          benchmark::Counter::kInvert);
+    state.counters["per_jar"] = benchmark::Counter(
+        static_cast<double>(jars), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void AssembleRepeatedly(benchmark::State& state, const Installation& installation) {
@@ -92,7 +91,11 @@ void BM_OptionAssemblyByJarCount(benchmark::State& state) {
     AssembleRepeatedly(state, installation);
     CountPerJar(state, jars);
 }
-BENCHMARK(BM_OptionAssemblyByJarCount)->Arg(10)->Arg(1000)->Arg(10000)->Complexity(benchmark::oN)
+BENCHMARK(BM_OptionAssemblyByJarCount)
+    ->Arg(10)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMicrosecond);
 
 // The host's own share: the same listing served from memory.
@@ -108,8 +111,12 @@ void BM_OptionAssemblyByJarCountListedInMemory(benchmark::State& state) {
     listing::armed = false;
     CountPerJar(state, jars);
 }
-BENCHMARK(BM_OptionAssemblyByJarCountListedInMemory)->Arg(10)->Arg(1000)->Arg(10000)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OptionAssemblyByJarCountListedInMemory)
+    ->Arg(10)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 // An init file of the given size: commentary lines that the reader passes
 // over, then fifty option lines, so that it reads the whole file; no jars.
@@ -128,8 +135,12 @@ void BM_OptionAssemblyByInitFileSize(benchmark::State& state) {
     state.SetComplexityN(static_cast<int64_t>(text.size()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_OptionAssemblyByInitFileSize)->Arg(4 << 10)->Arg(256 << 10)->Arg(16 << 20)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OptionAssemblyByInitFileSize)
+    ->Arg(4 << 10)
+    ->Arg(256 << 10)
+    ->Arg(16 << 20)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

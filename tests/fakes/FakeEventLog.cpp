@@ -52,7 +52,12 @@ extern "C" BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory
                                     WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, LPVOID) {
     std::lock_guard<std::mutex> lock(mutex);
     RecordedEvent event{hEventLog != nullptr ? static_cast<FakeSource*>(hEventLog)->name : std::string(),
-                        wType, wCategory, dwEventID, lpUserSid != nullptr, {}, dwDataSize};
+                        wType,
+                        wCategory,
+                        dwEventID,
+                        lpUserSid != nullptr,
+                        {},
+                        dwDataSize};
     for (WORD i = 0; i < wNumStrings; ++i) event.strings.emplace_back(lpStrings[i] != nullptr ? lpStrings[i] : "");
     events.push_back(event);
     return hEventLog != nullptr;  // like Windows: a null handle writes nothing

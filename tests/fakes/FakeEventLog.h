@@ -9,7 +9,7 @@
 // Recording stand-in for RegisterEventSourceA / ReportEventA /
 // DeregisterEventSource, linked into test programs in place of the real ones.
 struct RecordedEvent {
-    std::string source;   // the name the handle was registered under; "" for a null handle
+    std::string source;  // the name the handle was registered under; "" for a null handle
     WORD type;
     WORD category;
     DWORD eventId;

@@ -81,11 +81,15 @@ void RemoveIfDeletedAndUnused(const std::string& name) {
 
 bool Accepts(DWORD controlsAccepted, DWORD control) {
     switch (control) {
-        case SERVICE_CONTROL_STOP: return (controlsAccepted & SERVICE_ACCEPT_STOP) != 0;
+        case SERVICE_CONTROL_STOP:
+            return (controlsAccepted & SERVICE_ACCEPT_STOP) != 0;
         case SERVICE_CONTROL_PAUSE:
-        case SERVICE_CONTROL_CONTINUE: return (controlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE) != 0;
-        case SERVICE_CONTROL_SHUTDOWN: return (controlsAccepted & SERVICE_ACCEPT_SHUTDOWN) != 0;
-        default: return true;  // interrogate and user-defined controls always go through
+        case SERVICE_CONTROL_CONTINUE:
+            return (controlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE) != 0;
+        case SERVICE_CONTROL_SHUTDOWN:
+            return (controlsAccepted & SERVICE_ACCEPT_SHUTDOWN) != 0;
+        default:
+            return true;  // interrogate and user-defined controls always go through
     }
 }
 
@@ -261,7 +265,7 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* l
 }
 
 extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
-                                                                     LPHANDLER_FUNCTION lpHandlerProc) {
+                                                                    LPHANDLER_FUNCTION lpHandlerProc) {
     std::lock_guard<std::mutex> lock(mutex);
     handlerRegistrations.push_back({lpServiceName != nullptr ? lpServiceName : "", std::this_thread::get_id()});
     if (Refused(Call::RegisterHandler)) return nullptr;
@@ -307,9 +311,9 @@ extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDataba
 
 extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
                                            DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
-                                           DWORD dwErrorControl, LPCSTR lpBinaryPathName,
-                                           LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
-                                           LPCSTR lpServiceStartName, LPCSTR lpPassword) {
+                                           DWORD dwErrorControl, LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup,
+                                           LPDWORD lpdwTagId, LPCSTR lpDependencies, LPCSTR lpServiceStartName,
+                                           LPCSTR lpPassword) {
     std::lock_guard<std::mutex> lock(mutex);
     createServiceCalls.push_back({IsManager(hSCManager), Text(lpServiceName), Text(lpDisplayName), dwDesiredAccess,
                                   dwServiceType, dwStartType, dwErrorControl, Text(lpBinaryPathName),
@@ -329,8 +333,9 @@ extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServic
         SetLastError(existing->second.markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
         return nullptr;
     }
-    database[lpServiceName] = {lpServiceName, lpDisplayName != nullptr ? lpDisplayName : lpServiceName,
-                               lpBinaryPathName, dwServiceType, dwStartType, false};
+    database[lpServiceName] = {lpServiceName,    lpDisplayName != nullptr ? lpDisplayName : lpServiceName,
+                               lpBinaryPathName, dwServiceType,
+                               dwStartType,      false};
     return OpenServiceHandle(lpServiceName);
 }
 

@@ -23,13 +23,13 @@
 namespace FakeServiceManager {
 
 enum class Call {
-    Dispatcher,           // StartServiceCtrlDispatcherA
-    RegisterHandler,      // RegisterServiceCtrlHandlerA
-    SetStatus,            // SetServiceStatus
-    OpenManager,          // OpenSCManagerA
-    CreateService,        // CreateServiceA
-    OpenService,          // OpenServiceA
-    DeleteService,        // DeleteService
+    Dispatcher,       // StartServiceCtrlDispatcherA
+    RegisterHandler,  // RegisterServiceCtrlHandlerA
+    SetStatus,        // SetServiceStatus
+    OpenManager,      // OpenSCManagerA
+    CreateService,    // CreateServiceA
+    OpenService,      // OpenServiceA
+    DeleteService,    // DeleteService
 };
 
 // A nullable narrow string argument.
@@ -57,8 +57,8 @@ struct StatusReport {
 
 struct ControlDelivery {
     DWORD control;
-    bool delivered;   // the handler was called
-    DWORD refusal;    // the error the manager answered with when it was not
+    bool delivered;  // the handler was called
+    DWORD refusal;   // the error the manager answered with when it was not
     std::thread::id thread;
 };
 

@@ -80,7 +80,8 @@ TEST(PosixPlatform, FindFilesMatchesAndOrdersLikeWindows) {
         {windowsDir + "\\*.jar", {"a.jar", "b.jar", "C.JAR", "sub.jar", "with blank.jar", "_z.jar"}},
         {windowsDir + "\\?.jar", {"a.jar", "b.jar", "C.JAR"}},
         {windowsDir + "\\*.TXT", {"notes.txt"}},
-        {windowsDir + "\\*jar*", {"a.jar", "ajar", "b.jar", "C.JAR", "sub.jar", "with blank.jar", "x.jar.bak", "_z.jar"}},
+        {windowsDir + "\\*jar*",
+         {"a.jar", "ajar", "b.jar", "C.JAR", "sub.jar", "with blank.jar", "x.jar.bak", "_z.jar"}},
         {windowsDir + "\\*.zip", {}},
         {windowsDir + "\\missing\\*.jar", {}},
     };

@@ -13,7 +13,7 @@
 namespace {
 
 class ReportErrorTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { FakeEventLog::Reset(); }
 
     std::string ReportCapturingStdout(const char* message) {

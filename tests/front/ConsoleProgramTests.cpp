@@ -19,17 +19,8 @@ std::vector<std::string> Arguments(const std::string& programName, std::vector<s
 
 TEST(ConsoleProgram, PrintsTheUsageTextForAnythingButOneExactCommandWord) {
     const std::vector<std::vector<std::string>> commandLines = {
-        {},
-        {"Install"},
-        {"UNINSTALL"},
-        {"RUN"},
-        {"install", "now"},
-        {"run", "run"},
-        {"uninstal"},
-        {"install "},
-        {"/install"},
-        {""},
-        {"help"},
+        {},           {"Install"},  {"UNINSTALL"}, {"RUN"}, {"install", "now"}, {"run", "run"},
+        {"uninstal"}, {"install "}, {"/install"},  {""},    {"help"},
     };
     for (const ProgramRow& program : kPrograms) {
         for (const std::string& programName : {std::string(program.builtPath), std::string("svc%s%d.exe")}) {

@@ -16,7 +16,7 @@ namespace {
 const std::string kPrompts = "Press <ENTER> to start\nRunning. Press <ENTER> to stop\n";
 
 class ConsoleRunBuffer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeEventLog::Reset();
         ASSERT_NE(freopen("/dev/null", "r", stdin), nullptr);  // both waits end at once

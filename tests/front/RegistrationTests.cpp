@@ -24,7 +24,7 @@ using FakeServiceManager::RegisteredService;
 const char* const kProgramPath = "C:\\Halvern\\bin\\Program.exe";
 
 class Registration : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeServiceManager::Reset();
         ScriptedModulePath::Set(kProgramPath);
@@ -41,7 +41,8 @@ protected:
     }
 
     static RegisteredService Existing(const char* path, bool markedForDeletion) {
-        return {ProgramUnderTest().serviceName, ProgramUnderTest().displayName, path, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, markedForDeletion};
+        return {ProgramUnderTest().serviceName, ProgramUnderTest().displayName, path,
+                SERVICE_WIN32_OWN_PROCESS,      SERVICE_DEMAND_START,           markedForDeletion};
     }
 };
 
@@ -101,8 +102,9 @@ TEST_F(Registration, EachOutcomePrintsItsOneLine) {
         int servicesAfter;
     };
     const Case cases[] = {
-        {"install, no right to the database", [] { FakeServiceManager::Refuse(Call::OpenManager, ERROR_ACCESS_DENIED); },
-         InstallService, "Error opening service control manager\n", 0},
+        {"install, no right to the database",
+         [] { FakeServiceManager::Refuse(Call::OpenManager, ERROR_ACCESS_DENIED); }, InstallService,
+         "Error opening service control manager\n", 0},
         {"install", [] {}, InstallService, "Service registration successful\n", 1},
         {"install, refused", [] { FakeServiceManager::Refuse(Call::CreateService, ERROR_ACCESS_DENIED); },
          InstallService, "Error registering service\n", 0},

@@ -20,7 +20,7 @@ namespace {
 using FakeServiceManager::Call;
 
 class ServiceProgram : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeServiceManager::Reset();
         FakeEventLog::Reset();

@@ -17,7 +17,7 @@
 namespace {
 
 class ServiceWithVm : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeServiceManager::Reset();
         FakeEventLog::Reset();
@@ -50,8 +50,8 @@ protected:
 
 TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     install.installStandinVm();
-    FakeServiceManager::QueueControls({SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_SHUTDOWN,
-                                       SERVICE_CONTROL_STOP});
+    FakeServiceManager::QueueControls(
+        {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP});
     RunAsServiceCountingStops();
     const std::thread::id serviceThread = FakeServiceManager::ServiceThread();
     const std::thread::id mainThread = std::this_thread::get_id();

@@ -35,7 +35,8 @@ const BrokenVmCase kBrokenVmCases[] = {
     {"JvmDllIsAWindowsImage",
      [](const Installation& tree) { WriteLibrary(tree, std::string("MZ\x90\0\3\0\0\0", 8) + std::string(4096, '\0')); },
      "Failed to load JVM DLL.\n"},
-    {"JvmDllIsADirectory", [](const Installation& tree) { std::filesystem::create_directories(tree.server() / "jvm.dll"); },
+    {"JvmDllIsADirectory",
+     [](const Installation& tree) { std::filesystem::create_directories(tree.server() / "jvm.dll"); },
      "Failed to load JVM DLL.\n"},
 };
 
@@ -52,7 +53,9 @@ TEST_P(BrokenVmTest, ReportsTheFailedLoadAndStillEndsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Libraries, BrokenVmTest, ::testing::ValuesIn(kBrokenVmCases),
-                         [](const ::testing::TestParamInfo<BrokenVmCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<BrokenVmCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A stop that throws leaves an exception pending on a VM that is about to
 // end with the process: the run still ends normally, with no report.

@@ -84,15 +84,20 @@ const InitFileCase kInitFileCases[] = {
      },
      [] { return NumberedOptions(1, 50); }},
     {"HundredKilobyteLineGivesOnePieceAsAnOption",
-     [](const Installation& install) { install.writeInitFile("alder.init", "-Dbig=" + std::string(100 << 10, 'x') + "\n-Dafter=1\n"); },
-     [] { return std::vector<std::string>{"-Dbig=" + std::string(511 - 6, 'x'), "-Dafter=1"}; }},
+     [](const Installation& install) {
+         install.writeInitFile("alder.init", "-Dbig=" + std::string(100 << 10, 'x') + "\n-Dafter=1\n");
+     },
+     [] {
+         return std::vector<std::string>{"-Dbig=" + std::string(511 - 6, 'x'), "-Dafter=1"};
+     }},
     {"HundredKilobyteLineOfDashesFillsTheList",
      [](const Installation& install) { install.writeInitFile("alder.init", std::string(100 << 10, '-') + "\n"); },
      [] { return std::vector<std::string>(MaxInitFileOptions, std::string(511, '-')); }},
     {"SixteenMegabytesOfCommentaryAreReadToTheEnd",
      [](const Installation& install) {
-         install.writeInitFile("alder.init", Repeat("# a line of commentary that is no option, sixty-four bytes long\n", 1 << 18) +
-                                "-Dlast=1");
+         install.writeInitFile(
+             "alder.init",
+             Repeat("# a line of commentary that is no option, sixty-four bytes long\n", 1 << 18) + "-Dlast=1");
      },
      [] { return std::vector<std::string>{"-Dlast=1"}; }},
 };
@@ -107,7 +112,9 @@ TEST_P(InitFileBadInputTest, GivesOnlyWhatTheFormatMakesAnOption) {
 }
 
 INSTANTIATE_TEST_SUITE_P(InitFiles, InitFileBadInputTest, ::testing::ValuesIn(kInitFileCases),
-                         [](const ::testing::TestParamInfo<InitFileCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<InitFileCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ------------------------------------------------------------ jar directory
 
@@ -137,7 +144,8 @@ TEST_F(BadInputTest, JarNamesWithSeparatorsAndNonAsciiBytesAreTakenAsTheyStand) 
     // In the order NTFS lists them: by name compared in upper case.
     const std::vector<std::string> listed = {names[0], names[1], names[2], "classes.jar", names[3], names[4]};
     std::string expected = kBootPrefix;
-    for (size_t i = 0; i < listed.size(); ++i) expected += (i == 0 ? "" : ";") + std::string("..\\lib\\util\\") + listed[i];
+    for (size_t i = 0; i < listed.size(); ++i)
+        expected += (i == 0 ? "" : ";") + std::string("..\\lib\\util\\") + listed[i];
 
     EXPECT_EQ(Assemble().bootClassPath, expected);
 }

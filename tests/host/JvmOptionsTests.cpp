@@ -39,7 +39,6 @@ int OpenFileDescriptors() {
 
 class JvmOptionsTest : public ::testing::Test {
   protected:
-
     JvmOptionList Build() { return BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init"); }
 
     std::vector<std::string> BuildTexts() {
@@ -103,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
         JarCase{"OneJar", {"kernel.jar"}, "-Xbootclasspath/p:..\\lib\\util\\kernel.jar"},
         JarCase{"TwoJars", {"b.jar", "a.jar"}, "-Xbootclasspath/p:..\\lib\\util\\a.jar;..\\lib\\util\\b.jar"},
         JarCase{"NameWithBlanks", {"my kernel 1.0.jar"}, "-Xbootclasspath/p:..\\lib\\util\\my kernel 1.0.jar"},
-        JarCase{"OnlyJarsCount", {"a.jar", "notes.txt", "b.JAR"},
+        JarCase{"OnlyJarsCount",
+                {"a.jar", "notes.txt", "b.JAR"},
                 "-Xbootclasspath/p:..\\lib\\util\\a.jar;..\\lib\\util\\b.JAR"}),
     [](const ::testing::TestParamInfo<JarCase>& info) { return std::string(info.param.name); });
 
@@ -138,22 +138,22 @@ const std::string k600 = "-D" + std::string(598, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, InitFileTest,
-    ::testing::Values(
-        InitFileCase{"ThreeLines", "-Xmx64m\n-Da=1\n-Db=2\n", {"-Xmx64m", "-Da=1", "-Db=2"}},
-        InitFileCase{"CrLfLineEnds", "-Xmx64m\r\n-Da=1\r\n", {"-Xmx64m", "-Da=1"}},
-        InitFileCase{"TrailingBlanksAndTabs", "-Dname=a b \t \t\n", {"-Dname=a b"}},
-        InitFileCase{"AllTrailingWhitespaceKinds", "-Da\v\f\r \t\n", {"-Da"}},
-        InitFileCase{"HighBytesAreNotWhitespace", "-Dname=\xe9\xa0\n", {"-Dname=\xe9\xa0"}},
-        InitFileCase{"LeadingBlankIsNoOption", " -Xmx64m\n\t-Da=1\n-Db=2\n", {"-Db=2"}},
-        InitFileCase{"TextAndEmptyLinesIgnored", "# comment\n\nsome text\n-Da=1\n", {"-Da=1"}},
-        InitFileCase{"LastLineWithoutLineEnd", "-Da=1\n-Db=2", {"-Da=1", "-Db=2"}},
-        InitFileCase{"NulEndsThePiece", std::string("-Da=1\0junk\n-Db=2\n", 16), {"-Da=1", "-Db=2"}},
-        InitFileCase{"ByteOrderMarkHidesTheFirstLine", "\xef\xbb\xbf-Da=1\n-Db=2\n", {"-Db=2"}},
-        InitFileCase{"LoneDashStays", "-\n- \t\r\n", {"-", "-"}},
-        InitFileCase{"LongLineSplitsIntoPieces", k600 + "\n", {k600.substr(0, 511)}},
-        InitFileCase{"LongLineWhosePieceTwoIsAnOption", std::string(510, '-') + " -Dsecond=1\n",
-                     {std::string(510, '-'), "-Dsecond=1"}},
-        InitFileCase{"EmptyFile", "", {}}),
+    ::testing::Values(InitFileCase{"ThreeLines", "-Xmx64m\n-Da=1\n-Db=2\n", {"-Xmx64m", "-Da=1", "-Db=2"}},
+                      InitFileCase{"CrLfLineEnds", "-Xmx64m\r\n-Da=1\r\n", {"-Xmx64m", "-Da=1"}},
+                      InitFileCase{"TrailingBlanksAndTabs", "-Dname=a b \t \t\n", {"-Dname=a b"}},
+                      InitFileCase{"AllTrailingWhitespaceKinds", "-Da\v\f\r \t\n", {"-Da"}},
+                      InitFileCase{"HighBytesAreNotWhitespace", "-Dname=\xe9\xa0\n", {"-Dname=\xe9\xa0"}},
+                      InitFileCase{"LeadingBlankIsNoOption", " -Xmx64m\n\t-Da=1\n-Db=2\n", {"-Db=2"}},
+                      InitFileCase{"TextAndEmptyLinesIgnored", "# comment\n\nsome text\n-Da=1\n", {"-Da=1"}},
+                      InitFileCase{"LastLineWithoutLineEnd", "-Da=1\n-Db=2", {"-Da=1", "-Db=2"}},
+                      InitFileCase{"NulEndsThePiece", std::string("-Da=1\0junk\n-Db=2\n", 16), {"-Da=1", "-Db=2"}},
+                      InitFileCase{"ByteOrderMarkHidesTheFirstLine", "\xef\xbb\xbf-Da=1\n-Db=2\n", {"-Db=2"}},
+                      InitFileCase{"LoneDashStays", "-\n- \t\r\n", {"-", "-"}},
+                      InitFileCase{"LongLineSplitsIntoPieces", k600 + "\n", {k600.substr(0, 511)}},
+                      InitFileCase{"LongLineWhosePieceTwoIsAnOption",
+                                   std::string(510, '-') + " -Dsecond=1\n",
+                                   {std::string(510, '-'), "-Dsecond=1"}},
+                      InitFileCase{"EmptyFile", "", {}}),
     [](const ::testing::TestParamInfo<InitFileCase>& info) { return std::string(info.param.name); });
 
 TEST_F(JvmOptionsTest, ClosesTheInitFile) {

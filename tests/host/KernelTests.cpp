@@ -17,7 +17,7 @@ const char kKernelClass[] = "com/halvern/alder/service/ServerKernel";
 
 struct DriverRun {
     int exitCode = -1;
-    std::vector<std::string> output;  // the driver's lines
+    std::vector<std::string> output;   // the driver's lines
     std::vector<std::string> log;      // standin.log
     std::vector<std::string> reports;  // the messages of the event-log entries
 
@@ -142,8 +142,9 @@ TEST_F(KernelTest, LibraryWithoutCreateJavaVmIsNeverCalledThroughNull) {
 TEST_F(KernelTest, MissingMethodStillLooksUpAllThreeAndStartsNothing) {
     install_.installStandinVm("fail=method-<init>");
     DriverRun run = Run("start");
-    EXPECT_EQ(run.logLines("GetMethodID"), (std::vector<std::string>{"GetMethodID\t<init>\t()V", "GetMethodID\tstart\t()V",
-                                        "GetMethodID\tstop\t()V"}));
+    EXPECT_EQ(
+        run.logLines("GetMethodID"),
+        (std::vector<std::string>{"GetMethodID\t<init>\t()V", "GetMethodID\tstart\t()V", "GetMethodID\tstop\t()V"}));
     EXPECT_EQ(run.logCount("NewObject"), 0);
     EXPECT_EQ(run.logCount("CallVoidMethod"), 0);
 }
@@ -163,7 +164,7 @@ TEST_F(KernelTest, ThrowingStartIsClearedAfterTheCall) {
     DriverRun run = Run("start");
     std::vector<std::string> tail(run.log.end() - 3, run.log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"CallVoidMethod\tstart\tthread=1\tref=valid", "ExceptionCheck\tresult=1",
-                                        "ExceptionClear"}));
+                                              "ExceptionClear"}));
 }
 
 // ------------------------------------------------------------ a full run
@@ -207,9 +208,11 @@ TEST_F(KernelTest, ServiceRunStopsOnAnotherThreadWithAReferenceValidThere) {
     DriverRun run = Run("service");
     ASSERT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.field("started"), "1");
-    EXPECT_EQ(run.logLines("CallVoidMethod\tstart"), std::vector<std::string>{"CallVoidMethod\tstart\tthread=1\tref=valid"});
+    EXPECT_EQ(run.logLines("CallVoidMethod\tstart"),
+              std::vector<std::string>{"CallVoidMethod\tstart\tthread=1\tref=valid"});
     EXPECT_EQ(run.logLines("AttachCurrentThread"), std::vector<std::string>{"AttachCurrentThread\tthread=2"});
-    EXPECT_EQ(run.logLines("CallVoidMethod\tstop"), std::vector<std::string>{"CallVoidMethod\tstop\tthread=2\tref=valid"});
+    EXPECT_EQ(run.logLines("CallVoidMethod\tstop"),
+              std::vector<std::string>{"CallVoidMethod\tstop\tthread=2\tref=valid"});
     EXPECT_EQ(run.logCount("WrongThreadEnv"), 0);
     EXPECT_EQ(run.logCount("DetachCurrentThread"), 0);
 }

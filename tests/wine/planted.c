@@ -10,7 +10,8 @@ int main(void) {
     char* cut = path + length;
     while (cut > path && cut[-1] != '\\') --cut;
     lstrcpyA(cut, "planted-ran.txt");
-    HANDLE record = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE record =
+        CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (record == INVALID_HANDLE_VALUE) return 3;
     const char* commandLine = GetCommandLineA();
     DWORD written = 0;
