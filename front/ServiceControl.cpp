@@ -37,7 +37,11 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     ServiceStatus.handle = RegisterServiceCtrlHandlerA(Profile.serviceName, ServiceCtrlHandler);
     if (ServiceStatus.handle == nullptr) return;  // no handle to report on
     ReportStatus(SERVICE_START_PENDING);
-    if (StartKernel()) {
+    bool started = StartKernel();
+    // This thread ends when ServiceMain returns; the stop comes on the main
+    // thread, which attaches itself.
+    DetachFromVm();
+    if (started) {
         ReportStatus(SERVICE_RUNNING);
     } else {
         // A failure, not a clean stop, so that the service manager's

@@ -7,7 +7,8 @@
 
 static const char kApplicationHomeOption[] = "-Dapplication.home=..";
 static const char kLibraryPathOption[] = "-Djava.library.path=..\\lib";
-static const char kBootClassPathOption[] = "-Xbootclasspath/p:";
+static const char kClassicBootClassPathOption[] = "-Xbootclasspath/p:";
+static const char kModularBootClassPathOption[] = "-Xbootclasspath/a:";
 static const char kJarDirectory[] = "..\\lib\\util";
 static const char kJarEntryPrefix[] = "..\\lib\\util\\";
 static const char kJarPattern[] = "*.jar";
@@ -78,9 +79,10 @@ static bool AppendJarsOfWorkingDirectory(GrowingText* bootClassPath) {
 }
 
 // The boot class path option, or null when memory ran out.
-static char* BuildBootClassPath(bool inJarDirectory) {
+static char* BuildBootClassPath(bool inJarDirectory, VmGeneration generation) {
+    const char* option = generation == ModularVm ? kModularBootClassPathOption : kClassicBootClassPathOption;
     GrowingText bootClassPath;
-    if (!StartText(&bootClassPath, kBootClassPathOption)) return nullptr;
+    if (!StartText(&bootClassPath, option)) return nullptr;
     if (inJarDirectory && !AppendJarsOfWorkingDirectory(&bootClassPath)) {
         free(bootClassPath.text);
         return nullptr;
@@ -133,12 +135,12 @@ static int ReadInitFile(const char* initFileName, char** options) {
 
 // ------------------------------------------------------------ the list
 
-JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName) {
+JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation) {
     JvmOptionList list = {nullptr, 0};
 
     SetCurrentDirectoryA(moduleDirectory);
     bool inJarDirectory = SetCurrentDirectoryA(kJarDirectory) != FALSE;
-    char* bootClassPath = BuildBootClassPath(inJarDirectory);
+    char* bootClassPath = BuildBootClassPath(inJarDirectory, generation);
     SetCurrentDirectoryA(moduleDirectory);
 
     char* initFileOptions[MaxInitFileOptions];

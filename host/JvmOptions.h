@@ -15,6 +15,11 @@ struct JvmOptionList {
     jint count;
 };
 
+// Which kind of VM the options are for. From Java 9 on the runtime's own
+// classes live in named modules and the VM takes no boot class path
+// prepend, only an append.
+enum VmGeneration { ClassicVm, ModularVm };
+
 // The init file contributes at most this many options.
 enum { MaxInitFileOptions = 50 };
 
@@ -29,6 +34,6 @@ void ReleaseBootClassPath(JvmOptionList* list);
 
 // Assembles the option list for an installation whose program lives in
 // moduleDirectory. Leaves the working directory at moduleDirectory.
-JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName);
+JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation);
 
 #endif

@@ -58,7 +58,15 @@ static char* BuildLibraryPath(const char* moduleDirectory) {
     return path;
 }
 
-static bool GetDefaultArgs(HMODULE library, JavaVMInitArgs* args) {
+// A VM of Java 9 or later knows JNI version 9; an older one refuses it.
+static VmGeneration AskGeneration(GetDefaultJavaVMInitArgsFunction getDefaultArgs) {
+    JavaVMInitArgs question;
+    memset(&question, 0, sizeof question);
+    question.version = JNI_VERSION_9;
+    return getDefaultArgs(&question) == JNI_OK ? ModularVm : ClassicVm;
+}
+
+static bool GetDefaultArgs(HMODULE library, JavaVMInitArgs* args, VmGeneration* generation) {
     GetDefaultJavaVMInitArgsFunction getDefaultArgs =
         LookUpEntryPoint<GetDefaultJavaVMInitArgsFunction>(library, "JNI_GetDefaultJavaVMInitArgs");
     args->version = JNI_VERSION_1_4;
@@ -66,6 +74,7 @@ static bool GetDefaultArgs(HMODULE library, JavaVMInitArgs* args) {
         ReportError("Error getting JVM default arguments.");
         return false;
     }
+    *generation = AskGeneration(getDefaultArgs);
     return true;
 }
 
@@ -79,28 +88,36 @@ static bool CreateVm(HMODULE library, JavaVMInitArgs* args) {
     return true;
 }
 
-// Looks up all three methods before judging any of them.
-static bool BindKernelClass() {
-    JNIEnv* env = Kernel.env;
-    Kernel.kernelClass = env->FindClass(Profile.kernelClassName);
-    if (Kernel.kernelClass == nullptr) {
-        ReportError("Cannot locate the Kernel class");
-        return false;
-    }
-    Kernel.constructorId = env->GetMethodID(Kernel.kernelClass, "<init>", kKernelMethodSignature);
-    Kernel.startId = env->GetMethodID(Kernel.kernelClass, "start", kKernelMethodSignature);
-    Kernel.stopId = env->GetMethodID(Kernel.kernelClass, "stop", kKernelMethodSignature);
-    if (Kernel.constructorId == nullptr || Kernel.startId == nullptr || Kernel.stopId == nullptr) {
-        ReportError("One or more methods in Kernel class could not be found");
-        return false;
-    }
-    return true;
-}
-
 // Clears an exception the last call left pending; true if there was one.
 static bool ClearPendingException() {
     if (Kernel.env->ExceptionCheck() != JNI_TRUE) return false;
     Kernel.env->ExceptionClear();
+    return true;
+}
+
+// A failed lookup leaves NoSuchMethodError pending, and JNI allows no
+// further lookup until it is cleared.
+static jmethodID LookUpKernelMethod(const char* name) {
+    jmethodID method = Kernel.env->GetMethodID(Kernel.kernelClass, name, kKernelMethodSignature);
+    if (method == nullptr) ClearPendingException();
+    return method;
+}
+
+// Looks up all three methods before judging any of them.
+static bool BindKernelClass() {
+    Kernel.kernelClass = Kernel.env->FindClass(Profile.kernelClassName);
+    if (Kernel.kernelClass == nullptr) {
+        ClearPendingException();
+        ReportError("Cannot locate the Kernel class");
+        return false;
+    }
+    Kernel.constructorId = LookUpKernelMethod("<init>");
+    Kernel.startId = LookUpKernelMethod("start");
+    Kernel.stopId = LookUpKernelMethod("stop");
+    if (Kernel.constructorId == nullptr || Kernel.startId == nullptr || Kernel.stopId == nullptr) {
+        ReportError("One or more methods in Kernel class could not be found");
+        return false;
+    }
     return true;
 }
 
@@ -140,9 +157,10 @@ static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath
     }
     JavaVMInitArgs args;
     memset(&args, 0, sizeof args);
-    if (!GetDefaultArgs(library, &args)) return false;
+    VmGeneration generation = ClassicVm;
+    if (!GetDefaultArgs(library, &args, &generation)) return false;
 
-    VmOptions = BuildJvmOptionList(moduleDirectory, Profile.initFileName);
+    VmOptions = BuildJvmOptionList(moduleDirectory, Profile.initFileName, generation);
     args.nOptions = VmOptions.count;
     args.options = VmOptions.options;
     args.ignoreUnrecognized = JNI_FALSE;  // a mistyped init-file option must not pass unnoticed
@@ -159,6 +177,10 @@ bool StartKernel() {
     free(libraryPath);
     free(moduleDirectory);
     return started;
+}
+
+void DetachFromVm() {
+    if (Kernel.vm != nullptr) Kernel.vm->DetachCurrentThread();
 }
 
 void StopKernel() {

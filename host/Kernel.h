@@ -6,6 +6,11 @@
 // has been reported through ReportError once.
 bool StartKernel();
 
+// The calling thread leaves the VM, if one was created. JNI requires a
+// native thread that is attached to detach before it ends: the service
+// thread that ran StartKernel calls this before it returns.
+void DetachFromVm();
+
 // Calls the kernel's stop on the calling thread, attaching it to the VM
 // first. Only after StartKernel returned true.
 void StopKernel();

@@ -74,7 +74,7 @@ void CountPerJar(benchmark::State& state, int jars) {
 void AssembleRepeatedly(benchmark::State& state, const Installation& installation) {
     std::string moduleDirectory = installation.moduleDirectory();
     for (auto _ : state) {
-        JvmOptionList list = BuildJvmOptionList(moduleDirectory.c_str(), "alder.init");
+        JvmOptionList list = BuildJvmOptionList(moduleDirectory.c_str(), "alder.init", ClassicVm);
         if (list.options == nullptr) state.SkipWithError("option list not built");
         benchmark::DoNotOptimize(list.options);
         ReleaseOptionList(list);

@@ -44,6 +44,13 @@ class ServiceWithVm : public ::testing::Test {
         return stopsSeen;
     }
 
+    // The thread that started the kernel leaves the VM before it ends.
+    void ExpectServiceThreadDetached(const std::string& startThread) {
+        auto detaches = EntriesOf(install.standinLog(), "DetachCurrentThread");
+        ASSERT_EQ(detaches.size(), 1u);
+        EXPECT_EQ(FieldOf(detaches[0], "thread"), startThread);
+    }
+
     WorkingDirectoryGuard workingDirectory;
     Installation install;
 };
@@ -80,6 +87,7 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     EXPECT_EQ(FieldOf(calls[1], "ref"), "valid");
     EXPECT_TRUE(FakeEventLog::Events().empty());
     EXPECT_TRUE(EntriesOf(install.standinLog(), "WrongThreadEnv").empty());
+    ExpectServiceThreadDetached(FieldOf(calls[0], "thread"));
 }
 
 TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped) {
@@ -99,6 +107,7 @@ TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped
     auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");
+    ExpectServiceThreadDetached(FieldOf(calls[0], "thread"));
 }
 
 }  // namespace

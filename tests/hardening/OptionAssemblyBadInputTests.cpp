@@ -29,7 +29,7 @@ struct Assembled {
 class BadInputTest : public ::testing::Test {
   protected:
     Assembled Assemble() {
-        JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init");
+        JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", ClassicVm);
         Assembled assembled;
         EXPECT_GE(list.count, 3);
         EXPECT_LE(list.count, 3 + MaxInitFileOptions);

@@ -26,7 +26,7 @@ class AllocationTest : public ::testing::Test {
 
     JvmOptionList BuildFailingAfter(int allocations) {
         FailingAllocator::FailAfter(allocations);
-        JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init");
+        JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", ClassicVm);
         FailingAllocator::Disarm();
         return list;
     }

@@ -39,10 +39,12 @@ int OpenFileDescriptors() {
 
 class JvmOptionsTest : public ::testing::Test {
   protected:
-    JvmOptionList Build() { return BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init"); }
+    JvmOptionList Build(VmGeneration generation = ClassicVm) {
+        return BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", generation);
+    }
 
-    std::vector<std::string> BuildTexts() {
-        JvmOptionList list = Build();
+    std::vector<std::string> BuildTexts(VmGeneration generation = ClassicVm) {
+        JvmOptionList list = Build(generation);
         std::vector<std::string> texts = Texts(list);
         Release(list);
         return texts;
@@ -106,6 +108,22 @@ INSTANTIATE_TEST_SUITE_P(
                 {"a.jar", "notes.txt", "b.JAR"},
                 "-Xbootclasspath/p:..\\lib\\util\\a.jar;..\\lib\\util\\b.JAR"}),
     [](const ::testing::TestParamInfo<JarCase>& info) { return std::string(info.param.name); });
+
+// A modular VM gets the same list, with the jars appended to the boot class
+// path instead of prepended.
+TEST_F(JvmOptionsTest, ModularVmGetsTheSameEntriesAsAnAppend) {
+    for (const char* jar : {"b.jar", "a.jar", "x y.jar"}) install_.addJar(jar);
+    WriteInitFile("-Xmx64m\n-Da=1\n");
+    std::vector<std::string> classic = BuildTexts(ClassicVm);
+    std::vector<std::string> modular = BuildTexts(ModularVm);
+    const std::string entries = "..\\lib\\util\\a.jar;..\\lib\\util\\b.jar;..\\lib\\util\\x y.jar";
+    EXPECT_EQ(classic.back(), "-Xbootclasspath/p:" + entries);
+    EXPECT_EQ(modular.back(), "-Xbootclasspath/a:" + entries);
+    classic.pop_back();
+    modular.pop_back();
+    EXPECT_EQ(modular, classic);
+    EXPECT_EQ(modular, (std::vector<std::string>{kHome, kLibraryPath, "-Xmx64m", "-Da=1"}));
+}
 
 TEST_F(JvmOptionsTest, TenThousandJarsAllArriveWholeInOneOption) {
     std::string expected = kBootPrefix;

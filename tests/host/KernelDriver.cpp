@@ -1,8 +1,8 @@
 // Runs the kernel host once in a process of its own, as a program of the
 // family would, and prints what happened:
 //   kernel_driver console   start and stop on the main thread
-//   kernel_driver service   start on a thread that then ends without
-//                           detaching, stop on the main thread
+//   kernel_driver service   start on a thread that then detaches and
+//                           ends, stop on the main thread
 //   kernel_driver start     start only
 // Output lines: "LoadLibraryA <path>", "started=<0|1>", "cwd=<dir>",
 // "initFileOpened=<0|1>", "initFileClosed=<0|1>", then one
@@ -71,7 +71,10 @@ int main(int argc, char** argv) {
     int watch = WatchInitFile();
     bool started = false;
     if (mode == "service") {
-        std::thread serviceThread([&started] { started = StartKernel(); });
+        std::thread serviceThread([&started] {
+            started = StartKernel();
+            DetachFromVm();
+        });
         serviceThread.join();
     } else {
         started = StartKernel();

@@ -76,6 +76,8 @@ struct FailureCase {
     bool workingDirectoryMoved;  // and the init file read
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
 class KernelFailureTest : public KernelTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(KernelFailureTest, ReportsOnceReturnsFalseAndLeavesTheStateReached) {
@@ -90,6 +92,7 @@ TEST_P(KernelFailureTest, ReportsOnceReturnsFalseAndLeavesTheStateReached) {
     EXPECT_EQ(run.field("initFileOpened"), moved ? "1" : "0");
     EXPECT_EQ(run.field("initFileClosed"), moved ? "1" : "0");
     EXPECT_EQ(run.logCount("WrongThreadEnv"), 0);
+    EXPECT_EQ(run.logCount("CallWithExceptionPending"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -167,6 +170,14 @@ TEST_F(KernelTest, ThrowingStartIsClearedAfterTheCall) {
                                               "ExceptionClear"}));
 }
 
+TEST_F(KernelTest, ClassNotFoundLeavesNoExceptionPending) {
+    install_.installStandinVm("fail=class");
+    DriverRun run = Run("start");
+    std::vector<std::string> tail(run.log.end() - 3, run.log.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{std::string("FindClass\t") + kKernelClass + "\tthread=1",
+                                              "ExceptionCheck\tresult=1", "ExceptionClear"}));
+}
+
 // ------------------------------------------------------------ a full run
 
 TEST_F(KernelTest, ConsoleRunStartsAndStopsTheSameKernelOnOneThread) {
@@ -181,6 +192,7 @@ TEST_F(KernelTest, ConsoleRunStartsAndStopsTheSameKernelOnOneThread) {
     const std::string bin = install_.bin().string();
     std::vector<std::string> expected = {
         "GetDefaultJavaVMInitArgs\tversion=0x00010004\tcwd=" + install_.root().string(),
+        "GetDefaultJavaVMInitArgs\tversion=0x00090000\tcwd=" + install_.root().string(),
         "CreateJavaVM\tcwd=" + bin + "\tnOptions=5",
         "option\t0\t-Dapplication.home=..",
         "option\t1\t-Djava.library.path=..\\lib",
@@ -214,7 +226,34 @@ TEST_F(KernelTest, ServiceRunStopsOnAnotherThreadWithAReferenceValidThere) {
     EXPECT_EQ(run.logLines("CallVoidMethod\tstop"),
               std::vector<std::string>{"CallVoidMethod\tstop\tthread=2\tref=valid"});
     EXPECT_EQ(run.logCount("WrongThreadEnv"), 0);
-    EXPECT_EQ(run.logCount("DetachCurrentThread"), 0);
+    EXPECT_EQ(run.logLines("DetachCurrentThread"), std::vector<std::string>{"DetachCurrentThread\tthread=1"});
+}
+
+// The VM's generation decides how the jars join the boot class path, and
+// nothing else.
+TEST_F(KernelTest, EachGenerationGetsItsBootClassPathOption) {
+    struct Case {
+        const char* conf;
+        const char* bootClassPath;
+    };
+    const Case cases[] = {
+        {"", "option\t3\t-Xbootclasspath/p:..\\lib\\util\\kernel.jar"},
+        {"vm=modular", "option\t3\t-Xbootclasspath/a:..\\lib\\util\\kernel.jar"},
+    };
+    for (const Case& c : cases) {
+        Installation::WriteFile(install_.server() / "standin.log", "");
+        Installation::WriteFile(install_.server() / "standin.conf", "");
+        install_.installStandinVm(c.conf);
+        install_.addJar("kernel.jar");
+        WriteInitFile("-Xmx64m\n");
+        DriverRun run = Run("start");
+        EXPECT_EQ(run.field("started"), "1") << c.conf;
+        std::vector<std::string> options = run.logLines("option");
+        EXPECT_EQ(options, (std::vector<std::string>{"option\t0\t-Dapplication.home=..",
+                                                     "option\t1\t-Djava.library.path=..\\lib", "option\t2\t-Xmx64m",
+                                                     c.bootClassPath}))
+            << c.conf;
+    }
 }
 
 }  // namespace

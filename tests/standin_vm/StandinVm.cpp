@@ -78,19 +78,22 @@ std::string LibraryDirectory() {
 
 // ------------------------------------------------------------ control file
 
-bool Failing(const std::string& step) {
+// True if standin.conf has the line `line`.
+bool Configured(const std::string& line) {
     FILE* conf = fopen((LibraryDirectory() + "standin.conf").c_str(), "rb");
     if (conf == nullptr) return false;
-    bool failing = false;
-    char line[1024];
-    while (fgets(line, sizeof line, conf) != nullptr) {
-        std::string text = line;
+    bool found = false;
+    char buffer[1024];
+    while (fgets(buffer, sizeof buffer, conf) != nullptr) {
+        std::string text = buffer;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-        if (text == "fail=" + step) failing = true;
+        if (text == line) found = true;
     }
     fclose(conf);
-    return failing;
+    return found;
 }
+
+bool Failing(const std::string& step) { return Configured("fail=" + step); }
 
 // ------------------------------------------------------------ the log
 
@@ -219,6 +222,11 @@ ThreadEnv* Enter(JNIEnv* jniEnv, const char* function) {
     ThreadEnv* env = reinterpret_cast<ThreadEnv*>(jniEnv);
     if (env->thread != CurrentThread())
         Log({"WrongThreadEnv", function, ThreadField(), "envThread=" + std::to_string(env->thread)});
+    // JNI allows only a few calls while an exception is pending.
+    static const std::set<std::string> allowedWhilePending = {"ExceptionCheck", "ExceptionClear", "DeleteLocalRef",
+                                                              "DeleteGlobalRef"};
+    if (env->exceptionPending && allowedWhilePending.count(function) == 0)
+        Log({"CallWithExceptionPending", function, ThreadField()});
     return env;
 }
 
@@ -365,9 +373,13 @@ void FillTables() {
     theVm.functions = &invokeInterface;
 }
 
+// A classic VM (the default) knows the versions up to 1.8; a modular one
+// (standin.conf "vm=modular") also 9 and each later major version to 24.
 bool SupportedVersion(jint version) {
-    return version == JNI_VERSION_1_1 || version == JNI_VERSION_1_2 || version == JNI_VERSION_1_4 ||
-           version == JNI_VERSION_1_6 || version == JNI_VERSION_1_8;
+    bool classic = version == JNI_VERSION_1_1 || version == JNI_VERSION_1_2 || version == JNI_VERSION_1_4 ||
+                   version == JNI_VERSION_1_6 || version == JNI_VERSION_1_8;
+    bool modular = (version & 0xffff) == 0 && version >= 0x00090000 && version <= 0x00180000;
+    return classic || (modular && Configured("vm=modular"));
 }
 
 }  // namespace
