@@ -24,18 +24,20 @@ python3 tools/wine_demo.py
 
 section "console run of the native AlderSvc on the machine's JDK"
 home=$(mktemp -d /tmp/halvern-demo-XXXXXX)
-mkdir -p "$home/bin/server" "$home/lib/util"
-cp build/native/profiles/AlderSvc "$home/bin/AlderSvc"
-# HotSpot takes no -Xbootclasspath/p: any more; a thin adapter in front of
-# the JDK's libjvm turns it into /a: and is installed as server/jvm.dll.
-cp build/native/tests/realjvm/librealjvm_adapter.so "$home/bin/server/jvm.dll"
-cp build/native/tests/realjvm/kernels/good/kernel.jar "$home/lib/util/alder-kernel.jar"
-printf -- '-Xmx64m\r\n-Dhalvern.demo=yes\r\n' >"$home/bin/alder.init"
+# The JDK's own libjvm.so, as it ships, linked in as server/jvm.dll. The
+# host names the jar as on Windows (..\lib\util\alder-kernel.jar); for
+# a Linux VM that is one file name, which a link in bin provides.
+jdk=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
+program=$(python3 tests/support/halvern_install.py "$home" \
+    --programs build/native/programs.json --program AlderSvc \
+    --jvm "$jdk/lib/server/libjvm.so" --link-jvm --windows-jar-links \
+    --init=$'-Xmx64m\r\n-Dhalvern.demo=yes\r\n' \
+    --jar alder-kernel.jar=build/native/tests/realjvm/kernels/good/kernel.jar)
 echo "installation: $home"
-find "$home" -type f | sort | sed "s|^$home/|  |"
-echo "\$ (ENTER, ENTER) | $home/bin/AlderSvc run"
+find "$home" \( -type f -o -type l \) | sort | sed "s|^$home/|  |"
+echo "\$ (ENTER, ENTER) | $program run"
 set +e
-{ sleep 1; echo; sleep 2; echo; } | "$home/bin/AlderSvc" run
+{ sleep 1; echo; sleep 2; echo; } | "$program" run
 status=$?
 set -e
 echo "exit code: $status"

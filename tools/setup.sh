@@ -1,6 +1,7 @@
 #!/bin/bash
-# Installs what building and testing need on Debian 12, as root. Quiet and
-# quick when everything is already there.
+# Installs what building, testing and the demo need on Debian 12, as root,
+# without stdin. The one place packages are installed: the runners only
+# check for what they need. Quiet and quick when everything is already there.
 set -euo pipefail
 
 packages=(

@@ -22,7 +22,7 @@ cmake --build --preset native-asan
 ctest --preset native-asan -j2
 
 stage "native tests under valgrind memcheck"
-tests/run-valgrind.py build/native --jobs 2
+tests/hardening/run-valgrind.py build/native --jobs 2
 
 stage "init-file reader under libFuzzer (bounded run)"
 cmake --preset fuzz >/dev/null

@@ -2,16 +2,18 @@
 """One program as a Windows service under Wine, step by step, for people to
 read: install, start (with the stand-in VM), query, stop, uninstall, and the
 event-log entry of a failed start. Uses the end-to-end driver's Wine helpers;
-the checks themselves live in tests/wine."""
+the checks themselves live in tests/wine. Runs what the win32 or win64 build
+made (build/<preset>/programs.json); builds nothing."""
 
 import os
-import shutil
 import sys
 
 SOURCE_DIR = os.path.realpath(os.path.join(os.path.dirname(__file__), ".."))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "wine"))
 
 import wine_e2e  # noqa: E402
+import halvern_install  # noqa: E402  (tests/support, put on the path by wine_e2e)
 
 PROGRAM = "AlderSvc"
 HOME_PARTS = ["Halvern", "Alder"]
@@ -32,26 +34,19 @@ def show(title, outcome):
 def choose_build(wine):
     """The products' 32-bit programs where this machine runs 32-bit Wine,
     the 64-bit ones otherwise."""
-    why_not = wine_e2e.why_no_32bit(wine, wine.work_dir)
+    why_not = wine_e2e.why_no_32bit(wine)
     if why_not is None:
         return "win32", wine.loader32
     print("(32-bit Wine cannot run on this machine: %s;\n the 64-bit build of the same sources is shown)" % why_not)
     return "win64", wine.loader64
 
 
-def lay_out(wine, dist_dir, standin_dll):
-    home = wine.drive_c(*HOME_PARTS)
-    shutil.rmtree(home, ignore_errors=True)
-    bin_dir = os.path.join(home, "bin")
-    os.makedirs(os.path.join(bin_dir, "server"))
-    os.makedirs(os.path.join(home, "lib", "util"))
-    shutil.copy(os.path.join(dist_dir, PROGRAM + ".exe"), bin_dir)
-    shutil.copy(standin_dll, os.path.join(bin_dir, "server", "jvm.dll"))
-    with open(os.path.join(bin_dir, "alder.init"), "wb") as f:
-        f.write(b"-Xmx256m\r\n-Dalder.port=8080\r\n")
-    for jar in ("alder-kernel.jar", "alder-util.jar"):
-        open(os.path.join(home, "lib", "util", jar), "wb").close()
-    return "C:\\" + "\\".join(HOME_PARTS) + "\\bin\\" + PROGRAM + ".exe", bin_dir
+def lay_out(wine, table):
+    row = table.program(PROGRAM)
+    tree = halvern_install.lay_out(wine.drive_c(*HOME_PARTS), row, jvm=table.standin_jvm,
+                                   init_files={row.init_file_name: b"-Xmx256m\r\n-Dalder.port=8080\r\n"},
+                                   jars=["alder-kernel.jar", "alder-util.jar"], replace=True)
+    return "C:\\" + "\\".join(HOME_PARTS) + "\\bin\\" + os.path.basename(tree.program), tree
 
 
 def main():
@@ -62,10 +57,13 @@ def main():
             print("Wine could not be booted: " + problem)
             return 1
         preset, loader = choose_build(wine)
-        dist_dir = os.path.join(SOURCE_DIR, "dist", preset)
-        standin_dll = os.path.join(SOURCE_DIR, "build", preset, "standin", "jvm.dll")
-        program_path, bin_dir = lay_out(wine, dist_dir, standin_dll)
-        leg = wine_e2e.Leg(wine_e2e.Results(), wine, preset, dist_dir, standin_dll, None, loader)
+        try:
+            table = halvern_install.load_programs(os.path.join(SOURCE_DIR, "build", preset, "programs.json"))
+        except halvern_install.ProgramTableError as error:
+            print("%s\n(build it: cmake --preset %s && cmake --build --preset %s)" % (error, preset, preset))
+            return 1
+        program_path, tree = lay_out(wine, table)
+        leg = wine_e2e.Leg(wine_e2e.Results(), wine, preset, table, loader)
 
         print("installation: %s (%s build), server\\jvm.dll = the stand-in VM" % (program_path, preset))
         show(PROGRAM + ".exe install", leg.console(program_path, ["install"]))
@@ -75,17 +73,17 @@ def main():
         wine.wait_settled(PROGRAM)
         show("sc query " + PROGRAM, wine.tool("sc", "query", PROGRAM))
         print("--- what the VM was handed (server\\standin.log)")
-        with open(os.path.join(bin_dir, "server", "standin.log"), encoding="latin-1") as log:
+        with open(tree.standin_log, encoding="latin-1") as log:
             sys.stdout.write(log.read().replace("\t", " "))
         show("sc stop " + PROGRAM, wine.tool("sc", "stop", PROGRAM))
         wine.wait_settled(PROGRAM)
         show("sc query " + PROGRAM, wine.tool("sc", "query", PROGRAM))
         print("--- the kernel's calls, from the stand-in's record")
-        for method, thread, ref in wine_e2e.kernel_calls(wine_e2e.read_standin_log(os.path.join(bin_dir, "server"))):
+        for method, thread, ref in halvern_install.kernel_calls(tree.standin_events()):
             print("%s %s %s" % (method, thread, ref))
 
         print("\n--- a failed start: server\\jvm.dll removed")
-        os.remove(os.path.join(bin_dir, "server", "jvm.dll"))
+        os.remove(tree.jvm)
         offset = wine.log_size()
         show("sc start " + PROGRAM, wine.tool("sc", "start", PROGRAM))
         wine.wait_settled(PROGRAM)

@@ -5,7 +5,7 @@ Times, side by side and in rotating order, the time from process start to
 the kernel's start returning (the line "kernel started" that start prints
 as its last act) for:
 
-  host      AlderSvc run, loading the real-JDK adapter as server/jvm.dll
+  host      AlderSvc run, loading the JDK's libjvm.so as server/jvm.dll
   floor     jvm_start_floor: load libjvm, create the VM with the same
             options, find the class, construct it, call start
   launcher  the stock java launcher running the same class's main
@@ -18,12 +18,16 @@ jvm.dll is missing, and the size of each Windows program in a dist folder.
 
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+
+import halvern_install  # noqa: E402
 
 KERNEL_CLASS = "com.halvern.alder.service.ServerKernel"
 MARKER = b"kernel started"
@@ -48,16 +52,11 @@ def need(path):
     return path
 
 
-def make_installation(root, program, adapter, jar):
-    """<root>/bin/AlderSvc, bin/server/jvm.dll (or none), lib/util/kernel.jar."""
-    os.makedirs(os.path.join(root, "bin"))
-    os.makedirs(os.path.join(root, "lib", "util"))
-    shutil.copy2(program, os.path.join(root, "bin", "AlderSvc"))
-    if adapter is not None:
-        os.makedirs(os.path.join(root, "bin", "server"))
-        shutil.copy2(adapter, os.path.join(root, "bin", "server", "jvm.dll"))
-    shutil.copy2(jar, os.path.join(root, "lib", "util", "kernel.jar"))
-    return os.path.join(root, "bin")
+def make_installation(root, program, libjvm, jar):
+    """<root>/bin/AlderSvc, bin/server/jvm.dll (or none), lib/util/kernel.jar;
+    returns the installed program."""
+    return halvern_install.lay_out(root, program, jvm=libjvm, link_jvm=True, jars={"kernel.jar": jar},
+                                   windows_jar_links=True).program
 
 
 def time_to_started(command, cwd, marker=MARKER):
@@ -110,20 +109,23 @@ def peak_resident_kib_when_waiting(command, cwd, first_input, wait_text):
 def main():
     arguments = parse_arguments()
     build = os.path.abspath(arguments.build)
-    program = need(os.path.join(build, "profiles", "AlderSvc"))
-    adapter = need(os.path.join(build, "tests", "realjvm", "librealjvm_adapter.so"))
+    try:
+        program = need(halvern_install.load_programs(os.path.join(build, "programs.json")).program("AlderSvc").path)
+    except halvern_install.ProgramTableError as error:
+        sys.exit(str(error))
     floor = need(os.path.join(build, "tests", "bench", "jvm_start_floor"))
     jar = need(os.path.join(build, "tests", "bench", "timing-kernel", "kernel.jar"))
     libjvm = need(os.path.join(arguments.jdk, "lib", "server", "libjvm.so"))
     java = need(os.path.join(arguments.jdk, "bin", "java"))
 
     with tempfile.TemporaryDirectory(prefix="startup-timing-") as scratch:
-        bin_directory = make_installation(os.path.join(scratch, "run"), program, adapter, jar)
-        # The options the host hands the JDK, once the adapter has turned the
-        # boot class path option into the form current JDKs take.
-        options = ["-Dapplication.home=..", "-Djava.library.path=..\\lib", "-Xbootclasspath/a:../lib/util/kernel.jar"]
+        host = make_installation(os.path.join(scratch, "run"), program, libjvm, jar)
+        bin_directory = os.path.dirname(host)
+        # The options the host hands a modular VM, the jar named as on Windows
+        # (a link of that name in bin leads to it).
+        options = ["-Dapplication.home=..", "-Djava.library.path=..\\lib", "-Xbootclasspath/a:..\\lib\\util\\kernel.jar"]
         starts = {
-            "host": ([os.path.join(bin_directory, "AlderSvc"), "run"], scratch),
+            "host": ([host, "run"], scratch),
             "floor": ([floor, libjvm, KERNEL_CLASS.replace(".", "/")] + options, bin_directory),
             "launcher": ([java] + options + [KERNEL_CLASS], bin_directory),
         }
@@ -136,11 +138,11 @@ def main():
                 if round_number >= 3:
                     times[name].append(elapsed)
 
-        missing_vm = make_installation(os.path.join(scratch, "missing"), program, None, jar)
+        host_without_vm = make_installation(os.path.join(scratch, "missing"), program, None, jar)
         # The host's own work with no VM to create: launch, layout, the failed
         # load, up to the stop prompt (whose line starts with "Running.").
         own_work = statistics.median(
-            time_to_started([os.path.join(missing_vm, "AlderSvc"), "run"], scratch, b"Running.")
+            time_to_started([host_without_vm, "run"], scratch, b"Running.")
             for _ in range(arguments.runs))
         # For scale: the same launch of the smallest C program, to its first line.
         launch_only = statistics.median(time_to_started(["/bin/cat"], scratch, b"\n") for _ in range(arguments.runs))
@@ -148,7 +150,7 @@ def main():
         # everything the host does before a VM exists has been done.
         resident = []
         for _ in range(5):
-            peak, output = peak_resident_kib_when_waiting([os.path.join(missing_vm, "AlderSvc"), "run"], scratch,
+            peak, output = peak_resident_kib_when_waiting([host_without_vm, "run"], scratch,
                                                           b"\n", b"Running. Press <ENTER> to stop\n")
             resident.append(peak)
         # For scale: the smallest C program waiting for input.

@@ -5,7 +5,7 @@ error or definite leak, in a test or in a program it started, fails the
 run. The real-JDK suite is left out: HotSpot under memcheck is slow and
 reports on its own internals.
 
-    tests/run-valgrind.py [build directory, default build/native] [--jobs 2]
+    tests/hardening/run-valgrind.py [build directory, default build/native] [--jobs 2]
 """
 
 import argparse
@@ -18,7 +18,8 @@ import shutil
 import subprocess
 import sys
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
 LEFT_OUT = re.compile(r"^RealJvmTest\.|^realjvm_tests")
 # Valgrind starts a followed child with the program's path as argv[0], so
 # tests of what a program prints for its own argv[0] run without following.
@@ -41,7 +42,7 @@ def run_under_memcheck(name, directory, command, logs, number):
                 "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite",
                 "--trace-children=%s" % ("no" if NOT_FOLLOWED.search(name) else "yes"),
                 "--child-silent-after-fork=yes",
-                "--suppressions=%s" % os.path.join(SOURCE, "tests", "hardening", "valgrind.supp"),
+                "--suppressions=%s" % os.path.join(HERE, "valgrind.supp"),
                 "--log-file=%s.%%p.log" % log_stem]
     with open(log_stem + ".out", "w") as output:
         output.write("%s\n" % name)

@@ -12,12 +12,14 @@ and inherit its environment and standard error, so the first client of the
 server (which starts services.exe) carries WINEDEBUG and a standard error
 that we keep. Console runs carry their own.
 
+Builds nothing: each leg runs what one Windows build lists in its
+programs.json (the programs, the stand-in VM, the planted program).
+
 Each check prints PASS or FAIL with its name; the last line is
 "N passed, N failed" (", N skipped" when a leg could not run).
 """
 
 import argparse
-import glob
 import os
 import re
 import select
@@ -26,6 +28,12 @@ import subprocess
 import sys
 import time
 import traceback
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+
+import halvern_install  # noqa: E402
+from halvern_install import kernel_calls, recorded, recorded_options  # noqa: E402
 
 WINE_DIR = "/usr/lib/wine"
 EVENT_CHANNELS = "-all,fixme+advapi,err+eventlog"
@@ -38,21 +46,6 @@ UNUSED_PIPE_INDEX = "999999"
 BOOT_TIMEOUT = 240
 COMMAND_TIMEOUT = 60
 STATE_TIMEOUT = 30
-
-PROFILES = [
-    # program, display name, banner line, kernel class, init file, echoes errors
-    ("AlderSvc", "Halvern Alder Service", "Halvern ALDER Service Control",
-     "com/halvern/alder/service/ServerKernel", "alder.init", False),
-    ("BirchSvc", "Halvern Birch Service", "Halvern BIRCH Service Control",
-     "com/halvern/larch/service/ServerKernel", "birch.init", False),
-    ("CedarSvc", "Halvern Cedar Service", "Halvern Cedar Service Control",
-     "com/halvern/cedar/service/ServerKernel", "cedar.init", True),
-    ("HazelSvc", "Halvern Hazel Service", "Halvern Hazel Service Control",
-     "com/halvern/hazel/service/Kernel", "hazel.init", False),
-    ("SorrelSvc", "Halvern ROWAN Service", "Halvern ROWAN Service Control",
-     "com/halvern/rowan/service/ServerKernel", "rowan.init", False),
-]
-INIT_FILES = [profile[4] for profile in PROFILES]
 
 # The init file every installation gets (CR LF line ends, the last line
 # without one), and the options it must yield, in file order.
@@ -76,9 +69,10 @@ USAGE_CASES = [
 ]
 
 FAILED_STARTS = [
-    # name, how the installation is broken, message
-    ("no server\\jvm.dll", "nojvm", "Failed to load JVM DLL."),
-    ("a kernel class the VM cannot find", "fail=class", "Cannot locate the Kernel class"),
+    # name, how the installation is broken (for the duration), message
+    ("no server\\jvm.dll", lambda tree: tree.without_jvm(), "Failed to load JVM DLL."),
+    ("a kernel class the VM cannot find", lambda tree: tree.standin_configured("fail=class\n"),
+     "Cannot locate the Kernel class"),
 ]
 
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
@@ -123,10 +117,10 @@ class Outcome:
         return "exit %s, stdout %r, stderr %r" % (self.code, self.out[-400:], self.err[-400:])
 
 
-def run(command, env, stdin=b"", timeout=COMMAND_TIMEOUT, cwd=None):
+def run(command, env, stdin=b"", timeout=COMMAND_TIMEOUT):
     try:
         done = subprocess.run(command, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=env, timeout=timeout, cwd=cwd)
+                              env=env, timeout=timeout)
         return Outcome(done.returncode, done.stdout, done.stderr)
     except subprocess.TimeoutExpired as expired:
         return Outcome(None, expired.stdout or b"", (expired.stderr or b"") + b"[timed out]")
@@ -374,39 +368,14 @@ def expected_entry(service, message):
              "strings": 1, "data size": 0, "messages": [message]}]
 
 
-# --- The stand-in VM's record ------------------------------------------------
-
-def read_standin_log(server_dir):
-    try:
-        with open(os.path.join(server_dir, "standin.log"), "rb") as log:
-            return [line.split("\t") for line in log.read().decode("latin-1").splitlines()]
-    except FileNotFoundError:
-        return []
-
-
-def recorded_options(events):
-    return [event[2] for event in events if event[0] == "option"]
-
-
-def recorded(events, name):
-    return [event for event in events if event[0] == name]
-
-
-def kernel_calls(events):
-    """(method, thread, ref) of each CallVoidMethod, in order."""
-    return [(e[1], e[2], e[3]) for e in events if e[0] == "CallVoidMethod"]
-
-
 # --- One leg: the programs of one bitness ------------------------------------
 
 class Leg:
-    def __init__(self, results, wine, name, dist_dir, standin_dll, compiler, loader):
+    def __init__(self, results, wine, name, table, loader):
         self.results = results
         self.wine = wine
         self.name = name
-        self.dist_dir = dist_dir
-        self.standin_dll = standin_dll
-        self.compiler = compiler
+        self.table = table
         self.loader = loader
 
     def check(self, name, ok, detail=""):
@@ -417,28 +386,17 @@ class Leg:
 
     # Installation layout --------------------------------------------------
 
-    def lay_out(self, home_parts, profile):
-        """<home>\\bin\\<Program>.exe, bin\\server\\jvm.dll, bin\\<init file>
-        (and the other programs' init files, which must stay unread),
-        lib\\util\\*.jar. Returns (windows path of the program, bin dir)."""
-        program, init_file = profile[0], profile[4]
-        home = self.wine.drive_c(*home_parts)
-        shutil.rmtree(home, ignore_errors=True)
-        bin_dir = os.path.join(home, "bin")
-        os.makedirs(os.path.join(bin_dir, "server"))
-        os.makedirs(os.path.join(home, "lib", "util"))
-        shutil.copy(os.path.join(self.dist_dir, program + ".exe"), bin_dir)
-        shutil.copy(self.standin_dll, os.path.join(bin_dir, "server", "jvm.dll"))
-        for name in INIT_FILES:
-            with open(os.path.join(bin_dir, name), "wb") as f:
-                if name == init_file:
-                    f.write(INIT_TEXT % program.encode())
-                else:
-                    f.write(b"-Dwrong.init.file=" + name.encode() + b"\r\n")
-        for name in JARS + NOT_JARS:
-            open(os.path.join(home, "lib", "util", name), "wb").close()
-        windows_path = "C:\\" + "\\".join(home_parts) + "\\bin\\" + program + ".exe"
-        return windows_path, bin_dir
+    def lay_out(self, home_parts, row):
+        """The program under C:\\<home parts> with the stand-in VM, its init
+        file (and the other programs' init files, which must stay unread) and
+        jars. Returns (windows path of the program, the installation)."""
+        init_files = {other.init_file_name: b"-Dwrong.init.file=" + other.init_file_name.encode() + b"\r\n"
+                      for other in self.table.programs}
+        init_files[row.init_file_name] = INIT_TEXT % row.name.encode()
+        tree = halvern_install.lay_out(self.wine.drive_c(*home_parts), row, jvm=self.table.standin_jvm,
+                                       init_files=init_files, jars=JARS + NOT_JARS, replace=True)
+        windows_path = "C:\\" + "\\".join(home_parts) + "\\bin\\" + os.path.basename(tree.program)
+        return windows_path, tree
 
     @staticmethod
     def expected_options(program):
@@ -486,24 +444,18 @@ class Leg:
 
     # The checks -----------------------------------------------------------
 
-    def run_program(self, profile):
-        program, display, banner, kernel_class, _, echoes = profile
-        service = program
-        path, bin_dir = self.lay_out(["halvern", self.name, program.lower()], profile)
-        server_dir = os.path.join(bin_dir, "server")
-        standin_log = os.path.join(server_dir, "standin.log")
+    def run_program(self, row):
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, program.lower()], row)
         service_key = SERVICES_KEY + "\\" + service
-
-        def clear_record():
-            if os.path.exists(standin_log):
-                os.remove(standin_log)
+        clear_record = tree.clear_standin_log
 
         def console_says(name, args, expected_out, stdin=b""):
             done = self.console(path, args, stdin)
             self.expect_equal("%s: %s" % (program, name), (done.code, done.text()), (0, expected_out))
             return done
 
-        usage = "\r\n%s\r\nUsage:\r\n\t%s [install|uninstall]\r\n" % (banner, path)
+        usage = "\r\n%sUsage:\r\n\t%s [install|uninstall]\r\n" % (row.banner_line.replace("\n", "\r\n"), path)
         for name, args in USAGE_CASES:
             console_says(name, args, usage)
         self.expect_equal("%s: the usage commands registered nothing" % program,
@@ -516,7 +468,7 @@ class Leg:
         expected_registration = {
             "ImagePath": ("REG_SZ", path), "Type": ("REG_DWORD", "0x10"), "Start": ("REG_DWORD", "0x3"),
             "ErrorControl": ("REG_DWORD", "0x1"), "ObjectName": ("REG_SZ", "LocalSystem"),
-            "DisplayName": ("REG_SZ", display),
+            "DisplayName": ("REG_SZ", row.display_name),
         }
         self.expect_equal("%s: the service manager's registry entry" % program,
                           None if registered is None else {k: registered.get(k) for k in expected_registration},
@@ -531,17 +483,17 @@ class Leg:
         clear_record()
         state, log = self.start_service(service)
         self.expect_state("%s: sc start runs the service" % program, state, SERVICE_RUNNING, 0, 0)
-        events = read_standin_log(server_dir)
+        events = tree.standin_events()
         self.expect_equal("%s: the VM's options" % program, recorded_options(events),
                           self.expected_options(program))
         bin_windows = path.rsplit("\\", 1)[0]
         self.expect_equal("%s: the VM is created in the module directory" % program,
                           [e[1] for e in recorded(events, "CreateJavaVM")], ["cwd=" + bin_windows])
         self.expect_equal("%s: the profile's kernel class" % program,
-                          [e[1] for e in recorded(events, "FindClass")], [kernel_class])
+                          [e[1] for e in recorded(events, "FindClass")], [row.kernel_class_name])
         state, log_stop = self.stop_service(service)
         self.expect_state("%s: sc stop stops the service" % program, state, SERVICE_STOPPED, 0, 0)
-        events = read_standin_log(server_dir)
+        events = tree.standin_events()
         calls = kernel_calls(events)
         ok = (len(calls) == 2 and calls[0][0] == "start" and calls[1][0] == "stop"
               and calls[0][1] != calls[1][1] and calls[0][2] == calls[1][2] == "ref=valid"
@@ -551,20 +503,10 @@ class Leg:
         self.expect_equal("%s: a good start and stop log nothing" % program, event_entries(log + log_stop), [])
 
         # Failed service starts.
-        jvm = os.path.join(server_dir, "jvm.dll")
-        conf = os.path.join(server_dir, "standin.conf")
         for name, breakage, message in FAILED_STARTS:
             clear_record()
-            if breakage == "nojvm":
-                os.rename(jvm, jvm + ".away")
-            else:
-                with open(conf, "w") as f:
-                    f.write(breakage + "\n")
-            state, log = self.start_service(service)
-            if breakage == "nojvm":
-                os.rename(jvm + ".away", jvm)
-            else:
-                os.remove(conf)
+            with breakage(tree):
+                state, log = self.start_service(service)
             self.expect_state("%s: start with %s fails" % (program, name), state,
                               SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1)
             self.expect_equal("%s: start with %s logs one event" % (program, name),
@@ -579,17 +521,17 @@ class Leg:
         session = self.console(path, ["run"], stdin=None)
         steps = [session.wait_for_output(start_prompt)]
         time.sleep(0.5)  # room for a start that does not wait for ENTER
-        steps.append([c[0] for c in kernel_calls(read_standin_log(server_dir))] == [])
+        steps.append([c[0] for c in kernel_calls(tree.standin_events())] == [])
         session.send(b"\n")
         steps.append(session.wait_for_output(start_prompt + stop_prompt))
         time.sleep(0.5)  # room for a stop that does not wait for ENTER
-        steps.append([c[0] for c in kernel_calls(read_standin_log(server_dir))] == ["start"])
+        steps.append([c[0] for c in kernel_calls(tree.standin_events())] == ["start"])
         session.send(b"\n")
         steps.append(session.wait_for_exit())
         session.close()
         self.expect_equal("%s: console run at the keyboard" % program,
                           (steps, session.out), ([True, True, True, True, 0], start_prompt + stop_prompt))
-        self.check_console_kernel(program, "console run", server_dir, session.err)
+        self.check_console_kernel(program, "console run", tree, session.err)
         # Text before the first ENTER: its first character ends the first
         # wait and the rest of the line the second, with no more keys sent.
         clear_record()
@@ -600,15 +542,15 @@ class Leg:
         session.close()
         self.expect_equal("%s: console run with text at the first prompt" % program,
                           (code, session.out), (0, start_prompt + stop_prompt))
-        self.check_console_kernel(program, "console run with text at the first prompt", server_dir, session.err)
+        self.check_console_kernel(program, "console run with text at the first prompt", tree, session.err)
         clear_record()
         done = console_says("console run at end of input", ["run"], (start_prompt + stop_prompt).decode(), b"")
-        self.check_console_kernel(program, "console run at end of input", server_dir, done.err)
-        os.rename(jvm, jvm + ".away")
+        self.check_console_kernel(program, "console run at end of input", tree, done.err)
+        echoes = row.echo_errors
         echo = "Failed to load JVM DLL.\r\n" if echoes else ""
-        done = console_says("console run without a VM" + (" echoes the failure" if echoes else ""), ["run"],
-                            start_prompt.decode() + echo + stop_prompt.decode(), b"\n\n")
-        os.rename(jvm + ".away", jvm)
+        with tree.without_jvm():
+            done = console_says("console run without a VM" + (" echoes the failure" if echoes else ""), ["run"],
+                                start_prompt.decode() + echo + stop_prompt.decode(), b"\n\n")
         self.expect_equal("%s: console run without a VM logs one event" % program,
                           event_entries(done.err.decode("latin-1")),
                           expected_entry(service, "Failed to load JVM DLL."))
@@ -625,12 +567,12 @@ class Leg:
         self.check("%s: the stopped service is gone" % program,
                    self.wine.service_state(service) is None and self.wine.reg_values(service_key) is None)
         self.expect_equal("%s: its kernel was stopped" % program,
-                          [c[0] for c in kernel_calls(read_standin_log(server_dir))], ["start", "stop"])
+                          [c[0] for c in kernel_calls(tree.standin_events())], ["start", "stop"])
         console_says("uninstall once gone", ["uninstall"], "Error opening service\r\n")
         self.remove_leftover(service)
 
-    def check_console_kernel(self, program, name, server_dir, err):
-        calls = kernel_calls(read_standin_log(server_dir))
+    def check_console_kernel(self, program, name, tree, err):
+        calls = kernel_calls(tree.standin_events())
         ok = (len(calls) == 2 and calls[0][0] == "start" and calls[1][0] == "stop"
               and calls[0][1] == calls[1][1] and calls[0][2] == calls[1][2] == "ref=valid")
         self.check("%s: %s starts and stops the kernel on one thread" % (program, name), ok,
@@ -639,11 +581,14 @@ class Leg:
 
     def plant_program(self):
         """C:\\Program.exe, which records each run in C:\\planted-ran.txt.
-        Returns None, or why it could not be built."""
-        built = run([self.compiler, "-std=c11", "-Wall", "-Wextra", "-Werror", "-O2", "-s", "-o",
-                     self.wine.drive_c("Program.exe"), os.path.join(os.path.dirname(__file__), "planted.c")],
-                    self.wine.env, timeout=120)
-        return None if built.code == 0 else "building C:\\Program.exe: " + built.describe()
+        Returns None, or why it could not be planted."""
+        if self.table.planted is None:
+            return "%s names no planted program" % self.table.source
+        try:
+            shutil.copy(self.table.planted, self.wine.drive_c("Program.exe"))
+        except OSError as error:
+            return "copying %s: %s" % (self.table.planted, error)
+        return None
 
     def planted_ran(self):
         try:
@@ -664,8 +609,7 @@ class Leg:
         if not self.check("C:\\Program.exe planted", problem is None, problem or ""):
             return
         # The bait is live: an unquoted path with blanks does start it here.
-        bait_path = "C:\\Program Files\\Halvern Bait\\bin\\AlderSvc.exe"
-        self.lay_out(["Program Files", "Halvern Bait"], PROFILES[0])
+        bait_path, _ = self.lay_out(["Program Files", "Halvern Bait"], self.table.programs[0])
         self.wine.tool("sc", "create", "BaitSvc", "binPath=", bait_path)
         self.wine.tool("sc", "start", "BaitSvc")
         deadline = time.monotonic() + STATE_TIMEOUT
@@ -676,96 +620,82 @@ class Leg:
         self.remove_leftover("BaitSvc")
         self.forget_planted_runs()
 
-        for profile in PROFILES:
-            program = profile[0]
-            path, bin_dir = self.lay_out(["Program Files", "Halvern " + program], profile)
+        for row in self.table.programs:
+            program, service = row.name, row.service_name
+            path, tree = self.lay_out(["Program Files", "Halvern " + program], row)
             done = self.console(path, ["install"])
             self.expect_equal("%s under blanks: install" % program, (done.code, done.text()),
                               (0, "Service registration successful\r\n"))
-            registered = self.wine.reg_values(SERVICES_KEY + "\\" + program) or {}
+            registered = self.wine.reg_values(SERVICES_KEY + "\\" + service) or {}
             self.expect_equal("%s under blanks: the path is registered quoted" % program,
                               registered.get("ImagePath"), ("REG_SZ", '"%s"' % path))
-            state, _ = self.start_service(program)
+            state, _ = self.start_service(service)
             self.expect_state("%s under blanks: sc start runs the service" % program, state,
                               SERVICE_RUNNING, 0, 0)
-            events = read_standin_log(os.path.join(bin_dir, "server"))
+            events = tree.standin_events()
             self.expect_equal("%s under blanks: the program itself started the kernel" % program,
                               [c[0] for c in kernel_calls(events)], ["start"])
-            state, _ = self.stop_service(program)
+            state, _ = self.stop_service(service)
             self.expect_state("%s under blanks: sc stop stops the service" % program, state,
                               SERVICE_STOPPED, 0, 0)
             done = self.console(path, ["uninstall"])
             self.expect_equal("%s under blanks: uninstall" % program, (done.code, done.text()),
                               (0, "Service unregistration successful\r\n"))
             self.check("%s under blanks: uninstall removes the stopped service" % program,
-                       self.wine.service_state(program) is None
-                       and self.wine.reg_values(SERVICES_KEY + "\\" + program) is None)
-            self.remove_leftover(program)
+                       self.wine.service_state(service) is None
+                       and self.wine.reg_values(SERVICES_KEY + "\\" + service) is None)
+            self.remove_leftover(service)
             self.expect_equal("%s under blanks: C:\\Program.exe never ran" % program, self.planted_ran(), None)
             self.forget_planted_runs()
 
     def run(self):
-        for profile in PROFILES:
-            self.run_program(profile)
+        for row in self.table.programs:
+            self.run_program(row)
         self.run_blanks()
 
 
-# --- Building and the legs ---------------------------------------------------
+# --- The legs ----------------------------------------------------------------
 
-def cache_value(build_dir, name):
-    with open(os.path.join(build_dir, "CMakeCache.txt")) as cache:
-        for line in cache:
-            if line.startswith(name + ":"):
-                return line.split("=", 1)[1].strip()
-    return None
-
-
-def build(source_dir, preset, build_dir):
-    """Configures (once) and builds a Windows preset; returns the directory of
-    the programs, the stand-in VM and the C compiler, or a reason."""
-    if not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
-        done = run(["cmake", "--preset", preset, "-B", build_dir], None, timeout=600, cwd=source_dir)
-        if done.code != 0:
-            return "configuring %s: %s" % (preset, done.describe())
-    done = run(["cmake", "--build", build_dir], None, timeout=1200, cwd=source_dir)
-    if done.code != 0:
-        return "building %s: %s" % (preset, done.describe())
-    dist = cache_value(build_dir, "HALVERN_DIST_DIR") or os.path.join(build_dir, "profiles")
-    # The toolchain file names the compiler; CMake records it here, not in the cache.
-    compiler = None
-    for found in glob.glob(os.path.join(build_dir, "CMakeFiles", "*", "CMakeCCompiler.cmake")):
-        with open(found) as f:
-            match = re.search(r'^set\(CMAKE_C_COMPILER "(.*)"\)$', f.read(), re.MULTILINE)
-        if match:
-            compiler = match.group(1)
-    if compiler is None:
-        return "no C compiler recorded in " + build_dir
-    return dist, os.path.join(build_dir, "standin", "jvm.dll"), compiler
+def load_leg(programs_json):
+    """(name, table, None) for a Windows build's table, or (name, None, why not)."""
+    name = os.path.basename(os.path.dirname(os.path.realpath(programs_json)))
+    try:
+        table = halvern_install.load_programs(programs_json)
+    except halvern_install.ProgramTableError as error:
+        return name, None, str(error)
+    name = "win%d" % table.bits
+    if table.system != "Windows":
+        return name, None, "%s: a %s build, not a Windows one" % (programs_json, table.system)
+    missing = table.missing_files()
+    if missing:
+        return name, None, "%s names files not built: %s" % (programs_json, ", ".join(missing))
+    return name, table, None
 
 
-def why_no_32bit(wine, work_dir):
+def why_no_32bit(wine):
     """None when this machine runs 32-bit Windows programs under Wine, or why not."""
+    if not os.path.exists(wine.loader32):
+        return "no 32-bit Wine loader %s (tools/setup.sh installs wine32:i386)" % wine.loader32
     done = run([wine.loader32, "--version"], wine.env, timeout=30)
     if done.code != 0:
         return "the 32-bit Wine loader does not run here: " + done.err.decode("latin-1").strip()
-    probe = os.path.join(work_dir, "probe32.exe")
-    made = run(["i686-w64-mingw32-gcc-win32", "-x", "c", "-o", probe, "-"], wine.env,
-               stdin=b'#include <stdio.h>\nint main(void) { puts("32-bit"); return 0; }\n', timeout=120)
-    if made.code != 0:
-        return "cannot build a 32-bit probe program: " + made.describe()
-    done = run([wine.loader32, probe], wine.env, timeout=COMMAND_TIMEOUT)
-    if (done.code, done.out) != (0, b"32-bit\r\n"):
-        return "a 32-bit probe program does not run under Wine: " + done.describe()
+    # Wine's own cmd.exe, started by the 32-bit loader, is a 32-bit program.
+    done = run([wine.loader32, "cmd", "/c", "echo %PROCESSOR_ARCHITECTURE%"], wine.env, timeout=COMMAND_TIMEOUT)
+    if (done.code, done.out) != (0, b"x86\r\n"):
+        return "a 32-bit program does not run under Wine: " + done.describe()
     return None
 
 
 def main():
     source_dir = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build-win64", default=os.path.join(source_dir, "build", "win64"))
-    parser.add_argument("--build-win32", default=os.path.join(source_dir, "build", "win32"))
+    parser.add_argument("--programs", action="append", metavar="PROGRAMS_JSON",
+                        help="the programs.json of a Windows build, one leg each (default: build/win64 and "
+                             "build/win32, in that order)")
     parser.add_argument("--work", default=os.path.join(source_dir, "build", "wine-e2e"))
     args = parser.parse_args()
+    tables = args.programs or [os.path.join(source_dir, "build", preset, "programs.json")
+                               for preset in ("win64", "win32")]
 
     began = time.monotonic()
     results = Results()
@@ -774,19 +704,18 @@ def main():
         problem = wine.boot()
         if results.check("Wine prefix booted, persistent server up", problem is None, problem or ""):
             results.check("services.exe writes the event-log channel to our log", wine.services_process_logs())
-            legs = [("win64", args.build_win64, wine.loader64)]
-            no_32bit = why_no_32bit(wine, wine.work_dir)
-            if no_32bit is None:
-                legs.append(("win32", args.build_win32, wine.loader32))
-            for name, build_dir, loader in legs:
-                built = build(source_dir, name, os.path.realpath(build_dir))
-                if results.check("[%s] programs and stand-in VM built" % name, not isinstance(built, str),
-                                 built if isinstance(built, str) else ""):
-                    dist, standin, compiler = built
-                    print("== [%s] %s with %s, under %s" % (name, dist, standin, loader), flush=True)
-                    Leg(results, wine, name, dist, standin, compiler, loader).run()
-            if no_32bit is not None:
-                results.skip("[win32] the 32-bit programs under Wine (leg skipped)", no_32bit)
+            for programs_json in tables:
+                name, table, problem = load_leg(programs_json)
+                if table is not None and table.bits == 32:
+                    no_32bit = why_no_32bit(wine)
+                    if no_32bit is not None:
+                        results.skip("[%s] the 32-bit programs under Wine (leg skipped)" % name, no_32bit)
+                        continue
+                if results.check("[%s] programs and stand-in VM built" % name, table is not None, problem or ""):
+                    loader = wine.loader32 if table.bits == 32 else wine.loader64
+                    print("== [%s] %s with %s, under %s" % (name, table.source, table.standin_jvm, loader),
+                          flush=True)
+                    Leg(results, wine, name, table, loader).run()
     except Exception:  # a fault of the driver itself still ends in the summary
         results.check("the driver ran to its end", False, traceback.format_exc())
     finally:
