@@ -20,7 +20,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
-LEFT_OUT = re.compile(r"^RealJvmTest\.|^realjvm_tests")
+LEFT_OUT = re.compile(r"(^|/)RealJvmTest\.|^realjvm_tests")
 # Valgrind starts a followed child with the program's path as argv[0], so
 # tests of what a program prints for its own argv[0] run without following.
 NOT_FOLLOWED = re.compile(r"^ConsoleProgram\.PrintsTheUsageText")
