@@ -9,6 +9,7 @@
 #include "Kernel.h"
 #include "ProductProfile.h"
 #include "Registration.h"
+#include "ReportError.h"
 
 static const DWORD kModulePathCapacity = 1024;
 
@@ -32,16 +33,22 @@ static void Prompt(const char* text) {
 // One character ends the wait; end of input ends it at once.
 static void WaitForEnter() { getchar(); }
 
-static void RunKernelInConsole() {
+// Exit code of a console run whose kernel did not start.
+static const int kKernelDidNotStart = 1;
+
+static int RunKernelInConsole() {
     PrintModulePath();
     Prompt("Press <ENTER> to start\n");
     WaitForEnter();
-    // A failed start has already been reported; the run still waits for its
+    // A failed start shows its reason here; the run still waits for its
     // second ENTER, but there is no kernel to stop.
+    ShowErrorsOnConsole();
     bool started = StartKernel();
     Prompt("Running. Press <ENTER> to stop\n");
     WaitForEnter();
-    if (started) StopKernel();
+    if (!started) return kKernelDidNotStart;
+    StopKernel();
+    return 0;
 }
 
 void PrintUsage(const char* programName) {
@@ -52,16 +59,10 @@ void PrintUsage(const char* programName) {
     printf("\t%s [install|uninstall]\n", programName);
 }
 
-void RunConsole(int argc, char** argv) {
-    if (argc != 2) {
-        PrintUsage(argv[0]);
-    } else if (lstrcmpA(argv[1], "install") == 0) {
-        InstallService();
-    } else if (lstrcmpA(argv[1], "uninstall") == 0) {
-        UninstallService();
-    } else if (lstrcmpA(argv[1], "run") == 0) {
-        RunKernelInConsole();
-    } else {
-        PrintUsage(argv[0]);
-    }
+int RunConsole(int argc, char** argv) {
+    if (argc == 2 && lstrcmpA(argv[1], "install") == 0) return static_cast<int>(InstallService());
+    if (argc == 2 && lstrcmpA(argv[1], "uninstall") == 0) return static_cast<int>(UninstallService());
+    if (argc == 2 && lstrcmpA(argv[1], "run") == 0) return RunKernelInConsole();
+    PrintUsage(argv[0]);
+    return 0;
 }

@@ -2,7 +2,9 @@
 #define FRONT_CONSOLE_H
 
 // Carries out the console command in argv[1], or prints the usage text.
-void RunConsole(int argc, char** argv);
+// Returns the process exit code: 0, the Windows error of a failed install
+// or uninstall, 1 after a run whose kernel did not start.
+int RunConsole(int argc, char** argv);
 
 // The banner and the usage lines, naming the program as programName.
 void PrintUsage(const char* programName);

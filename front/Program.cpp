@@ -13,6 +13,5 @@ int RunProgram(int argc, char** argv) {
     };
     if (StartServiceCtrlDispatcherA(dispatchTable)) return 0;  // ran as a service, now stopped
     if (GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) return 1;
-    RunConsole(argc, argv);
-    return 0;
+    return RunConsole(argc, argv);
 }

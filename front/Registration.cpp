@@ -1,5 +1,6 @@
 // Console commands "install" and "uninstall": this executable becomes, or
-// stops being, the profile's service in the local service database.
+// stops being, the profile's service in the local service database, and
+// the source of its events in the Application log.
 #include "Registration.h"
 
 #include <windows.h>
@@ -8,10 +9,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "EventSource.h"
 #include "LaunchLayout.h"
 #include "ProductProfile.h"
+#include "ReportError.h"
 
-static SC_HANDLE OpenServiceManager() { return OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS); }
+// A failed call: its line on standard error, and its error for the exit code.
+static DWORD Failed(const char* call, DWORD error) {
+    PrintFailedCall(call, error);
+    return error;
+}
 
 // The service manager reads an unquoted path with blanks one word at a time
 // (C:\Program.exe, then C:\Program Files\Halvern.exe, ...) and would run the
@@ -33,52 +40,77 @@ static char* ServiceCommandLine(const char* modulePath) {
 }
 
 // Registers the running executable as an own-process, demand-start service
-// under LocalSystem. Returns the new service's handle, or null.
-static SC_HANDLE CreateOwnService(SC_HANDLE manager) {
-    char* modulePath = GetModulePath();
-    if (modulePath == nullptr) return nullptr;
+// under LocalSystem. Returns 0, or the error of the call that failed.
+static DWORD CreateOwnService(SC_HANDLE manager, const char* modulePath) {
     char* commandLine = ServiceCommandLine(modulePath);
-    free(modulePath);
-    if (commandLine == nullptr) return nullptr;
+    if (commandLine == nullptr) return Failed("malloc", ERROR_NOT_ENOUGH_MEMORY);
     SC_HANDLE service = CreateServiceA(manager, Profile.serviceName, Profile.displayName, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                        commandLine, nullptr, nullptr, nullptr, nullptr, nullptr);
+    DWORD error = service == nullptr ? GetLastError() : ERROR_SUCCESS;
     free(commandLine);
-    return service;
+    if (service == nullptr) return Failed("CreateServiceA", error);
+    CloseServiceHandle(service);
+    return ERROR_SUCCESS;
 }
 
-void InstallService() {
-    SC_HANDLE manager = OpenServiceManager();
+static SC_HANDLE OpenServiceManager(DWORD* error) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    *error = manager == nullptr ? Failed("OpenSCManagerA", GetLastError()) : ERROR_SUCCESS;
+    return manager;
+}
+
+DWORD InstallService() {
+    DWORD error;
+    SC_HANDLE manager = OpenServiceManager(&error);
     if (manager == nullptr) {
         printf("Error opening service control manager\n");
-        return;
+        return error;
     }
-    SC_HANDLE service = CreateOwnService(manager);
-    if (service == nullptr) {
+    char* modulePath = GetModulePath();
+    error = modulePath != nullptr ? CreateOwnService(manager, modulePath) : Failed("malloc", ERROR_NOT_ENOUGH_MEMORY);
+    if (error != ERROR_SUCCESS) {
         printf("Error registering service\n");
     } else {
         printf("Service registration successful\n");
-        CloseServiceHandle(service);
+        AddEventSource(modulePath);
     }
+    free(modulePath);
     CloseServiceHandle(manager);
+    return error;
 }
 
-void UninstallService() {
-    SC_HANDLE manager = OpenServiceManager();
-    if (manager == nullptr) {
-        printf("Error opening service control manager\n");
-        return;
-    }
+// Deletes the service; returns 0, or the error of the call that failed.
+static DWORD DeleteOwnService(SC_HANDLE manager) {
     SC_HANDLE service = OpenServiceA(manager, Profile.serviceName, DELETE);
     if (service == nullptr) {
         printf("Error opening service\n");
+        return Failed("OpenServiceA", GetLastError());
+    }
+    DWORD error = ERROR_SUCCESS;
+    if (DeleteService(service)) {
+        printf("Service unregistration successful\n");
     } else {
-        if (DeleteService(service)) {
-            printf("Service unregistration successful\n");
-        } else {
-            printf("Error deleting service\n");
-        }
-        CloseServiceHandle(service);
+        error = Failed("DeleteService", GetLastError());
+        printf("Error deleting service\n");
+    }
+    CloseServiceHandle(service);
+    return error;
+}
+
+DWORD UninstallService() {
+    DWORD error;
+    SC_HANDLE manager = OpenServiceManager(&error);
+    if (manager == nullptr) {
+        printf("Error opening service control manager\n");
+        return error;
+    }
+    error = DeleteOwnService(manager);
+    if (error == ERROR_SUCCESS) {
+        char* modulePath = GetModulePath();
+        if (modulePath != nullptr) RemoveEventSource(modulePath);
+        free(modulePath);
     }
     CloseServiceHandle(manager);
+    return error;
 }

@@ -1,9 +1,13 @@
 #ifndef FRONT_REGISTRATION_H
 #define FRONT_REGISTRATION_H
 
+#include <windows.h>
+
 // Console commands "install" and "uninstall": register this executable as
-// the profile's service, or remove that registration. Each prints one line.
-void InstallService();
-void UninstallService();
+// the profile's service, or remove that registration. Each prints one line
+// on standard output, and a failed call's line on standard error. Return 0,
+// or the Windows error of the call that failed.
+DWORD InstallService();
+DWORD UninstallService();
 
 #endif

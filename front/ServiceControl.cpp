@@ -31,10 +31,14 @@ static void ReportStatus(DWORD state, DWORD win32ExitCode = NO_ERROR, DWORD serv
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
     ServiceStatus.status.dwServiceType = SERVICE_WIN32;
-    ServiceStatus.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    // Preshutdown, not shutdown: before Windows shuts down, the service
+    // manager waits for the service to report stopped (up to the preshutdown
+    // time-out, ten seconds by default) while the handler runs the kernel's
+    // stop, so a server that flushes on stop loses nothing at a reboot.
+    ServiceStatus.status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN;
     ServiceStatus.status.dwCheckPoint = 0;
     ServiceStatus.status.dwWaitHint = 0;
-    ServiceStatus.handle = RegisterServiceCtrlHandlerA(Profile.serviceName, ServiceCtrlHandler);
+    ServiceStatus.handle = RegisterServiceCtrlHandlerExA(Profile.serviceName, ServiceCtrlHandler, nullptr);
     if (ServiceStatus.handle == nullptr) return;  // no handle to report on
     ReportStatus(SERVICE_START_PENDING);
     bool started = StartKernel();
@@ -50,14 +54,15 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     }
 }
 
-void WINAPI ServiceCtrlHandler(DWORD control) {
-    if (control == SERVICE_CONTROL_STOP) {
+DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_PRESHUTDOWN) {
         ReportStatus(SERVICE_STOP_PENDING);
         StopKernel();
         ReportStatus(SERVICE_STOPPED);
-        return;
+        return NO_ERROR;
     }
     // Every other control, interrogate included, is answered with the
     // current record.
     ReportCurrentStatus();
+    return control == SERVICE_CONTROL_INTERROGATE ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
 }

@@ -7,6 +7,7 @@
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 
 // Control handler; runs on the main thread inside the dispatcher call.
-void WINAPI ServiceCtrlHandler(DWORD control);
+// Stop and preshutdown both stop the kernel.
+DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
 
 #endif

@@ -9,7 +9,7 @@
 #include "JvmOptions.h"
 #include "LaunchLayout.h"
 #include "ProductProfile.h"
-#include "ReportError.h"
+#include "StartFailures.h"
 
 // Handles of the running kernel, filled by StartKernel and used by
 // StopKernel, possibly on another thread. Never cleared. kernel is a global
@@ -66,23 +66,38 @@ static VmGeneration AskGeneration(GetDefaultJavaVMInitArgsFunction getDefaultArg
     return getDefaultArgs(&question) == JNI_OK ? ModularVm : ClassicVm;
 }
 
-static bool GetDefaultArgs(HMODULE library, JavaVMInitArgs* args, VmGeneration* generation) {
+static bool GetDefaultArgs(HMODULE library, const char* libraryPath, JavaVMInitArgs* args, VmGeneration* generation) {
+    static const char kExport[] = "JNI_GetDefaultJavaVMInitArgs";
     GetDefaultJavaVMInitArgsFunction getDefaultArgs =
-        LookUpEntryPoint<GetDefaultJavaVMInitArgsFunction>(library, "JNI_GetDefaultJavaVMInitArgs");
+        LookUpEntryPoint<GetDefaultJavaVMInitArgsFunction>(library, kExport);
+    if (getDefaultArgs == nullptr) {
+        ReportDefaultArgsFailure(libraryPath, kExport, JNI_OK);
+        return false;
+    }
     args->version = JNI_VERSION_1_4;
-    if (getDefaultArgs == nullptr || getDefaultArgs(args) != JNI_OK) {
-        ReportError("Error getting JVM default arguments.");
+    jint result = getDefaultArgs(args);
+    if (result != JNI_OK) {
+        ReportDefaultArgsFailure(libraryPath, nullptr, result);
         return false;
     }
     *generation = AskGeneration(getDefaultArgs);
     return true;
 }
 
-static bool CreateVm(HMODULE library, JavaVMInitArgs* args) {
-    CreateJavaVMFunction createVm = LookUpEntryPoint<CreateJavaVMFunction>(library, "JNI_CreateJavaVM");
-    if (createVm == nullptr || args->options == nullptr ||
-        createVm(&Kernel.vm, reinterpret_cast<void**>(&Kernel.env), args) < 0) {
-        ReportError("Error creating JVM");
+static bool CreateVm(HMODULE library, const char* libraryPath, JavaVMInitArgs* args) {
+    static const char kExport[] = "JNI_CreateJavaVM";
+    CreateJavaVMFunction createVm = LookUpEntryPoint<CreateJavaVMFunction>(library, kExport);
+    if (createVm == nullptr) {
+        ReportCreateFailure(libraryPath, kExport, VmOptions, JNI_OK);
+        return false;
+    }
+    if (args->options == nullptr) {
+        ReportCreateFailure(libraryPath, nullptr, VmOptions, JNI_ENOMEM);
+        return false;
+    }
+    jint result = createVm(&Kernel.vm, reinterpret_cast<void**>(&Kernel.env), args);
+    if (result < 0) {
+        ReportCreateFailure(libraryPath, nullptr, VmOptions, result);
         return false;
     }
     return true;
@@ -107,15 +122,14 @@ static jmethodID LookUpKernelMethod(const char* name) {
 static bool BindKernelClass() {
     Kernel.kernelClass = Kernel.env->FindClass(Profile.kernelClassName);
     if (Kernel.kernelClass == nullptr) {
-        ClearPendingException();
-        ReportError("Cannot locate the Kernel class");
+        ReportClassNotFound(Kernel.env, Profile.kernelClassName);  // and clears its exception
         return false;
     }
     Kernel.constructorId = LookUpKernelMethod("<init>");
     Kernel.startId = LookUpKernelMethod("start");
     Kernel.stopId = LookUpKernelMethod("stop");
     if (Kernel.constructorId == nullptr || Kernel.startId == nullptr || Kernel.stopId == nullptr) {
-        ReportError("One or more methods in Kernel class could not be found");
+        ReportMissingMethods(Profile.kernelClassName, Kernel.constructorId, Kernel.startId, Kernel.stopId);
         return false;
     }
     return true;
@@ -124,25 +138,24 @@ static bool BindKernelClass() {
 // Constructs the kernel and keeps it through a global reference: the stop
 // may come on another thread, after the starting thread has ended, where
 // the constructor's local reference means nothing.
+// A failed construction leaves its exception pending for the report.
 static bool ConstructKernel() {
     JNIEnv* env = Kernel.env;
     jobject localKernel = env->NewObject(Kernel.kernelClass, Kernel.constructorId);
-    bool threw = ClearPendingException();
-    if (localKernel != nullptr && !threw) {
-        Kernel.kernel = env->NewGlobalRef(localKernel);
-        env->DeleteLocalRef(localKernel);
-    }
+    if (env->ExceptionCheck() == JNI_TRUE || localKernel == nullptr) return false;
+    Kernel.kernel = env->NewGlobalRef(localKernel);
+    env->DeleteLocalRef(localKernel);
     return Kernel.kernel != nullptr;
 }
 
 static bool ConstructAndStartKernel() {
     if (!ConstructKernel()) {
-        ReportError("Exception occurs starting up the Kernel");
+        ReportStartThrew(Kernel.env);  // and clears the exception
         return false;
     }
     Kernel.env->CallVoidMethod(Kernel.kernel, Kernel.startId);
-    if (ClearPendingException()) {
-        ReportError("Exception occurs starting up the Kernel");
+    if (Kernel.env->ExceptionCheck() == JNI_TRUE) {
+        ReportStartThrew(Kernel.env);
         return false;
     }
     return true;
@@ -152,19 +165,19 @@ static bool ConstructAndStartKernel() {
 static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath) {
     HMODULE library = libraryPath != nullptr ? LoadLibraryA(libraryPath) : nullptr;
     if (library == nullptr) {
-        ReportError("Failed to load JVM DLL.");
+        ReportLoadFailure(moduleDirectory, libraryPath, GetLastError());
         return false;
     }
     JavaVMInitArgs args;
     memset(&args, 0, sizeof args);
     VmGeneration generation = ClassicVm;
-    if (!GetDefaultArgs(library, &args, &generation)) return false;
+    if (!GetDefaultArgs(library, libraryPath, &args, &generation)) return false;
 
     VmOptions = BuildJvmOptionList(moduleDirectory, Profile.initFileName, generation);
     args.nOptions = VmOptions.count;
     args.options = VmOptions.options;
     args.ignoreUnrecognized = JNI_FALSE;  // a mistyped init-file option must not pass unnoticed
-    if (!CreateVm(library, &args)) return false;
+    if (!CreateVm(library, libraryPath, &args)) return false;
 
     return BindKernelClass() && ConstructAndStartKernel();
 }

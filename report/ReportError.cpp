@@ -4,19 +4,67 @@
 
 #include <stdio.h>
 
+#include "Detail.h"
 #include "ProductProfile.h"
 
 static const WORD kEventCategory = 1;
 static const DWORD kEventId = 2;
 
-void ReportError(const char* message) {
+static bool ShowingErrors = false;
+
+// The event strings in UTF-16, so that text no code page holds arrives
+// whole. Static: a report must not depend on memory being available.
+static WCHAR WideMessage[256];
+static WCHAR WideDetail[kDetailCapacity + 1];
+static char ConsoleText[4 * (kDetailCapacity + 1)];
+
+void ShowErrorsOnConsole() { ShowingErrors = true; }
+
+static LPCWSTR Widened(const char* utf8, WCHAR* buffer, int capacity) {
+    buffer[0] = 0;
+    if (utf8 != nullptr && utf8[0] != '\0' && MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buffer, capacity) == 0)
+        buffer[0] = 0;
+    return buffer;
+}
+
+// The detail in the console's code page; what it cannot show becomes '?'.
+static const char* ForConsole(const char* utf8) {
+    LPCWSTR wide = Widened(utf8, WideDetail, kDetailCapacity + 1);
+    unsigned int codePage = GetConsoleOutputCP();
+    if (codePage == 0) codePage = CP_ACP;
+    const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
+    if (wide[0] == 0 ||
+        WideCharToMultiByte(codePage, 0, wide, -1, ConsoleText, sizeof ConsoleText, fallback, nullptr) == 0)
+        return "";
+    return ConsoleText;
+}
+
+static void PrintFailure(FILE* stream, const char* message, const char* detail) {
+    fprintf(stream, "%s\n", message);
+    if (detail != nullptr && detail[0] != '\0') fprintf(stream, "%s\n", ForConsole(detail));
+    fflush(stream);  // the echo must not trail behind later console output
+}
+
+void ReportError(const char* message, const char* detail) {
     if (Profile.echoErrors) {
-        printf("%s\n", message);
-        fflush(stdout);  // the echo must not trail behind later console output
+        PrintFailure(stdout, message, detail);
+    } else if (ShowingErrors) {
+        PrintFailure(stderr, message, detail);
     }
+    LPCWSTR strings[2] = {Widened(message, WideMessage, sizeof WideMessage / sizeof WideMessage[0]),
+                          Widened(detail, WideDetail, kDetailCapacity + 1)};
     // Registered again on every call: a report is rare and nothing is cached.
     HANDLE eventSource = RegisterEventSourceA(nullptr, Profile.serviceName);
-    LPCSTR strings[1] = {message};
-    ReportEventA(eventSource, EVENTLOG_ERROR_TYPE, kEventCategory, kEventId, nullptr, 1, 0, strings, nullptr);
+    ReportEventW(eventSource, EVENTLOG_ERROR_TYPE, kEventCategory, kEventId, nullptr, 2, 0, strings, nullptr);
     if (eventSource != nullptr) DeregisterEventSource(eventSource);
+}
+
+void PrintFailedCall(const char* call, unsigned long error) {
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
+        text[--length] = '\0';
+    fprintf(stderr, "%s failed with error %lu: %s\n", call, error, length > 0 ? text : "(no text for this error)");
+    fflush(stderr);
 }

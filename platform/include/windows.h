@@ -20,6 +20,11 @@ typedef DWORD* LPDWORD;
 typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+// UTF-16 code units, as on Windows (where WCHAR is a 16-bit wchar_t).
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef int32_t LONG;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef void* HANDLE;
@@ -29,6 +34,10 @@ typedef intptr_t INT_PTR;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
 typedef struct SC_HANDLE__* SC_HANDLE;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+typedef LONG LSTATUS;
 typedef struct SERVICE_STATUS_HANDLE__* SERVICE_STATUS_HANDLE;
 typedef INT_PTR(WINAPI* FARPROC)(void);
 
@@ -55,6 +64,7 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_INVALID_SERVICE_CONTROL 1052L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
@@ -84,17 +94,42 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define SERVICE_ACCEPT_STOP 0x00000001
 #define SERVICE_ACCEPT_PAUSE_CONTINUE 0x00000002
 #define SERVICE_ACCEPT_SHUTDOWN 0x00000004
+#define SERVICE_ACCEPT_PRESHUTDOWN 0x00000100
 #define SERVICE_CONTROL_STOP 0x00000001
 #define SERVICE_CONTROL_PAUSE 0x00000002
 #define SERVICE_CONTROL_CONTINUE 0x00000003
 #define SERVICE_CONTROL_INTERROGATE 0x00000004
 #define SERVICE_CONTROL_SHUTDOWN 0x00000005
+#define SERVICE_CONTROL_PRESHUTDOWN 0x0000000F
 
 // Event log
 #define EVENTLOG_SUCCESS 0x0000
 #define EVENTLOG_ERROR_TYPE 0x0001
 #define EVENTLOG_WARNING_TYPE 0x0002
 #define EVENTLOG_INFORMATION_TYPE 0x0004
+
+// Registry
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002)
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_DWORD 4
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define ERROR_MORE_DATA 234L
+// Code pages and text conversion
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+// Messages for error codes
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+// Files
+#define GENERIC_READ 0x80000000L
+#define FILE_SHARE_READ 0x00000001
+#define OPEN_EXISTING 3
 
 // File attributes
 #define FILE_ATTRIBUTE_READONLY 0x00000001
@@ -113,6 +148,7 @@ typedef struct _SERVICE_STATUS {
 
 typedef void(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD dwNumServicesArgs, LPSTR* lpServiceArgVectors);
 typedef void(WINAPI* LPHANDLER_FUNCTION)(DWORD dwControl);
+typedef DWORD(WINAPI* LPHANDLER_FUNCTION_EX)(DWORD dwControl, DWORD dwEventType, LPVOID lpEventData, LPVOID lpContext);
 
 typedef struct _SERVICE_TABLE_ENTRYA {
     LPSTR lpServiceName;
@@ -148,11 +184,29 @@ void WINAPI SetLastError(DWORD dwErrCode);
 // Process, strings and files (platform/posix/Process.cpp, FindFiles.cpp)
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
+int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL WINAPI FindClose(HANDLE hFindFile);
+
+// Text conversion and error messages (platform/posix/Text.cpp): every code
+// page is UTF-8 here, and the console's too.
+int WINAPI MultiByteToWideChar(unsigned int CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar);
+int WINAPI WideCharToMultiByte(unsigned int CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar);
+unsigned int WINAPI GetConsoleOutputCP(void);
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+                            DWORD nSize, void* Arguments);
+
+// Files (platform/posix/Files.cpp)
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, void* lpSecurityAttributes,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     void* lpOverlapped);
+BOOL WINAPI CloseHandle(HANDLE hObject);
 
 // Dynamic libraries (platform/posix/Library.cpp)
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
@@ -161,6 +215,8 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 // Service dispatcher, status and database (platform/posix/Services.cpp)
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* lpServiceStartTable);
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc);
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR lpServiceName, LPHANDLER_FUNCTION_EX lpHandlerProc,
+                                                           LPVOID lpContext);
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus);
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);
 SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName, DWORD dwDesiredAccess,
@@ -171,10 +227,23 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
 BOOL WINAPI DeleteService(SC_HANDLE hService);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
+// Registry (platform/posix/Services.cpp: there is none here)
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired, void* lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition);
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, BYTE* lpData,
+                                LPDWORD lpcbData);
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                              DWORD cbData);
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS WINAPI RegCloseKey(HKEY hKey);
+
 // Event log (platform/posix/EventLog.cpp)
 HANDLE WINAPI RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName);
 BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
                          WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, LPVOID lpRawData);
+BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                         WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData);
 BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
 
 #ifdef __cplusplus

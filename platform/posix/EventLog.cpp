@@ -5,6 +5,7 @@
 #include <syslog.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 struct EventSource {
@@ -33,6 +34,22 @@ extern "C" BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD, WORD, DWORD, PSID, W
     }
     closelog();
     return TRUE;
+}
+
+extern "C" BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                                    WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData) {
+    std::vector<std::string> texts(wNumStrings);
+    std::vector<LPCSTR> strings(wNumStrings);
+    for (WORD i = 0; i < wNumStrings; ++i) {
+        if (lpStrings[i] != nullptr && lpStrings[i][0] != 0) {
+            int length = WideCharToMultiByte(CP_UTF8, 0, lpStrings[i], -1, nullptr, 0, nullptr, nullptr);
+            texts[i].resize(static_cast<size_t>(length > 0 ? length : 1));
+            WideCharToMultiByte(CP_UTF8, 0, lpStrings[i], -1, &texts[i][0], length, nullptr, nullptr);
+        }
+        strings[i] = texts[i].c_str();
+    }
+    return ReportEventA(hEventLog, wType, wCategory, dwEventID, lpUserSid, wNumStrings, dwDataSize, strings.data(),
+                        lpRawData);
 }
 
 extern "C" BOOL WINAPI DeregisterEventSource(HANDLE hEventLog) {

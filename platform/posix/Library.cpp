@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <string>
 
 #include "PathForm.h"
 
@@ -12,9 +15,14 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    void* library = dlopen(ToPosixPath(lpLibFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string path = ToPosixPath(lpLibFileName);
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
+        // As Windows: a file that is there but no loadable library of this
+        // machine is a bad image, anything else a missing module.
+        struct stat status;
+        bool isFile = stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+        SetLastError(isFile ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
     return static_cast<HMODULE>(library);

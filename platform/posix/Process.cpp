@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <string.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <string>
@@ -62,6 +63,10 @@ extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DW
 extern "C" int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
     // Windows treats a null pointer as an empty string here.
     return strcmp(lpString1 != nullptr ? lpString1 : "", lpString2 != nullptr ? lpString2 : "");
+}
+
+extern "C" int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
+    return strcasecmp(lpString1 != nullptr ? lpString1 : "", lpString2 != nullptr ? lpString2 : "");
 }
 
 extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {

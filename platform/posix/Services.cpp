@@ -13,6 +13,11 @@ extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR, LPHA
     return nullptr;
 }
 
+extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR, LPHANDLER_FUNCTION_EX, LPVOID) {
+    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return nullptr;
+}
+
 extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -43,3 +48,26 @@ extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
 }
+
+// No registry either: nothing can be read or written.
+extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, void*, PHKEY phkResult, LPDWORD) {
+    if (phkResult != nullptr) *phkResult = nullptr;
+    return ERROR_ACCESS_DENIED;
+}
+
+extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY phkResult) {
+    if (phkResult != nullptr) *phkResult = nullptr;
+    return ERROR_FILE_NOT_FOUND;
+}
+
+extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, BYTE*, LPDWORD) {
+    return ERROR_INVALID_HANDLE;
+}
+
+extern "C" LSTATUS WINAPI RegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD) {
+    return ERROR_INVALID_HANDLE;
+}
+
+extern "C" LSTATUS WINAPI RegDeleteKeyA(HKEY, LPCSTR) { return ERROR_FILE_NOT_FOUND; }
+
+extern "C" LSTATUS WINAPI RegCloseKey(HKEY) { return ERROR_INVALID_HANDLE; }

@@ -13,6 +13,37 @@ std::vector<RecordedEvent> events;
 bool refuseRegistration = false;
 int openSources = 0;
 
+// UTF-16 to UTF-8, pairing surrogates; a lone one shows as U+FFFD.
+std::string Utf8Of(LPCWSTR text) {
+    std::string utf8;
+    if (text == nullptr) return utf8;
+    for (size_t i = 0; text[i] != 0; ++i) {
+        unsigned long unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            unit = 0xFFFD;
+        }
+        if (unit < 0x80) {
+            utf8 += static_cast<char>(unit);
+        } else if (unit < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (unit >> 6));
+            utf8 += static_cast<char>(0x80 | (unit & 0x3F));
+        } else if (unit < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (unit >> 12));
+            utf8 += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (unit & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (unit >> 18));
+            utf8 += static_cast<char>(0x80 | ((unit >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (unit & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 }  // namespace
 
 namespace FakeEventLog {
@@ -57,10 +88,27 @@ extern "C" BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory
                         dwEventID,
                         lpUserSid != nullptr,
                         {},
-                        dwDataSize};
+                        dwDataSize,
+                        false};
     for (WORD i = 0; i < wNumStrings; ++i) event.strings.emplace_back(lpStrings[i] != nullptr ? lpStrings[i] : "");
     events.push_back(event);
     return hEventLog != nullptr;  // like Windows: a null handle writes nothing
+}
+
+extern "C" BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                                    WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID) {
+    std::lock_guard<std::mutex> lock(mutex);
+    RecordedEvent event{hEventLog != nullptr ? static_cast<FakeSource*>(hEventLog)->name : std::string(),
+                        wType,
+                        wCategory,
+                        dwEventID,
+                        lpUserSid != nullptr,
+                        {},
+                        dwDataSize,
+                        true};
+    for (WORD i = 0; i < wNumStrings; ++i) event.strings.push_back(Utf8Of(lpStrings[i]));
+    events.push_back(event);
+    return hEventLog != nullptr;
 }
 
 extern "C" BOOL WINAPI DeregisterEventSource(HANDLE hEventLog) {

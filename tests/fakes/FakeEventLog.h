@@ -14,8 +14,9 @@ struct RecordedEvent {
     WORD category;
     DWORD eventId;
     bool hadUserSid;
-    std::vector<std::string> strings;
+    std::vector<std::string> strings;  // UTF-8, also when written through ReportEventW
     DWORD rawDataSize;
+    bool wide;  // written through ReportEventW
 };
 
 namespace FakeEventLog {

@@ -44,6 +44,8 @@ struct ServiceRun {
     bool procedureEnded = false;
     uintptr_t statusHandle = 0;
     LPHANDLER_FUNCTION handler = nullptr;
+    LPHANDLER_FUNCTION_EX handlerEx = nullptr;
+    LPVOID handlerContext = nullptr;
     DWORD currentState = 0;  // nothing reported yet
     DWORD controlsAccepted = 0;
     std::thread::id thread;
@@ -88,6 +90,8 @@ bool Accepts(DWORD controlsAccepted, DWORD control) {
             return (controlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE) != 0;
         case SERVICE_CONTROL_SHUTDOWN:
             return (controlsAccepted & SERVICE_ACCEPT_SHUTDOWN) != 0;
+        case SERVICE_CONTROL_PRESHUTDOWN:
+            return (controlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN) != 0;
         default:
             return true;  // interrogate and user-defined controls always go through
     }
@@ -99,15 +103,24 @@ bool LeftStartPending() { return run.currentState != 0 && run.currentState != SE
 // held, released around the handler call.
 void DeliverControl(std::unique_lock<std::mutex>& lock, DWORD control) {
     ControlDelivery delivery{control, false, 0, std::this_thread::get_id()};
-    if (run.handler == nullptr || run.currentState == 0 || run.currentState == SERVICE_STOPPED) {
+    bool hasHandler = run.handler != nullptr || run.handlerEx != nullptr;
+    if (!hasHandler || run.currentState == 0 || run.currentState == SERVICE_STOPPED) {
         delivery.refusal = ERROR_SERVICE_NOT_ACTIVE;
-    } else if (!Accepts(run.controlsAccepted, control)) {
+    } else if (!Accepts(run.controlsAccepted, control) ||
+               (control == SERVICE_CONTROL_PRESHUTDOWN && run.handlerEx == nullptr)) {
+        // Preshutdown reaches only an extended handler.
         delivery.refusal = ERROR_INVALID_SERVICE_CONTROL;
     } else {
         delivery.delivered = true;
         LPHANDLER_FUNCTION handler = run.handler;
+        LPHANDLER_FUNCTION_EX handlerEx = run.handlerEx;
+        LPVOID context = run.handlerContext;
         lock.unlock();
-        handler(control);
+        if (handlerEx != nullptr) {
+            delivery.handlerResult = handlerEx(control, 0, nullptr, context);
+        } else {
+            handler(control);
+        }
         lock.lock();
     }
     controlDeliveries.push_back(delivery);
@@ -274,6 +287,21 @@ extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpSer
         return nullptr;
     }
     run.handler = lpHandlerProc;
+    return reinterpret_cast<SERVICE_STATUS_HANDLE>(run.statusHandle);
+}
+
+extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR lpServiceName,
+                                                                      LPHANDLER_FUNCTION_EX lpHandlerProc,
+                                                                      LPVOID lpContext) {
+    std::lock_guard<std::mutex> lock(mutex);
+    handlerRegistrations.push_back({lpServiceName != nullptr ? lpServiceName : "", std::this_thread::get_id()});
+    if (Refused(Call::RegisterHandler)) return nullptr;
+    if (!run.active || lpHandlerProc == nullptr) {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    run.handlerEx = lpHandlerProc;
+    run.handlerContext = lpContext;
     return reinterpret_cast<SERVICE_STATUS_HANDLE>(run.statusHandle);
 }
 

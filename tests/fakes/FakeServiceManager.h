@@ -24,7 +24,7 @@ namespace FakeServiceManager {
 
 enum class Call {
     Dispatcher,       // StartServiceCtrlDispatcherA
-    RegisterHandler,  // RegisterServiceCtrlHandlerA
+    RegisterHandler,  // RegisterServiceCtrlHandlerA and RegisterServiceCtrlHandlerExA
     SetStatus,        // SetServiceStatus
     OpenManager,      // OpenSCManagerA
     CreateService,    // CreateServiceA
@@ -60,6 +60,7 @@ struct ControlDelivery {
     bool delivered;  // the handler was called
     DWORD refusal;   // the error the manager answered with when it was not
     std::thread::id thread;
+    DWORD handlerResult = 0;  // what an extended handler returned
 };
 
 struct OpenManagerCall {

@@ -121,7 +121,10 @@ TEST_F(LaunchLayoutTest, KernelStartLoadsNoLibraryWithoutAProgramDirectory) {
         EXPECT_TRUE(libraryLoads.empty());
         std::vector<RecordedEvent> events = FakeEventLog::Events();
         ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].strings, std::vector<std::string>{"Failed to load JVM DLL."});
+        EXPECT_EQ(events[0].strings,
+                  (std::vector<std::string>{"Failed to load JVM DLL.",
+                                            "The program's own directory is unknown, so no server\\jvm.dll was "
+                                            "looked for below it."}));
     }
 }
 

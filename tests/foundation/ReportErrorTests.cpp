@@ -1,6 +1,8 @@
-// ReportError writes one event-log entry per message under the program's
-// service name, and echoes the message first where the profile asks for it.
-// Built for an echoing (CedarSvc) and a non-echoing (AlderSvc) profile.
+// ReportError writes one event-log entry per failure under the program's
+// service name, with the message and the detail as its two strings, and
+// shows both on the console: on standard output where the profile echoes,
+// on standard error in a console run of the others. Built for an echoing
+// (CedarSvc) and a non-echoing (AlderSvc) profile.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,56 +14,76 @@
 
 namespace {
 
+struct Shown {
+    std::string output;
+    std::string errors;
+};
+
 class ReportErrorTest : public ::testing::Test {
   protected:
     void SetUp() override { FakeEventLog::Reset(); }
 
-    std::string ReportCapturingStdout(const char* message) {
+    static Shown Report(const char* message, const char* detail) {
         ::testing::internal::CaptureStdout();
-        ReportError(message);
-        return ::testing::internal::GetCapturedStdout();
+        ::testing::internal::CaptureStderr();
+        ReportError(message, detail);
+        Shown shown;
+        shown.errors = ::testing::internal::GetCapturedStderr();
+        shown.output = ::testing::internal::GetCapturedStdout();
+        return shown;
     }
 
-    static std::string ExpectedEcho(const std::string& message) {
-        return ProgramUnderTest().echoErrors ? message + "\n" : "";
+    static std::string Lines(const std::string& message, const std::string& detail) {
+        return message + "\n" + (detail.empty() ? "" : detail + "\n");
     }
 };
 
-TEST_F(ReportErrorTest, WritesOneErrorEntryUnderTheServiceName) {
-    const char* messages[] = {
-        "Failed to load JVM DLL.",
-        "Error getting JVM default arguments.",
-        "Error creating JVM",
-        "Cannot locate the Kernel class",
-        "One or more methods in Kernel class could not be found",
-        "Exception occurs starting up the Kernel",
+// Before the console run says so, only the echoing program shows anything;
+// afterwards the others show the failure on standard error.
+TEST_F(ReportErrorTest, WritesOneEntryWithMessageAndDetailAndShowsThemWhereTheyBelong) {
+    struct Case {
+        const char* message;
+        std::string detail;
     };
-    for (const char* message : messages) {
-        FakeEventLog::Reset();
-        EXPECT_EQ(ReportCapturingStdout(message), ExpectedEcho(message));
-        std::vector<RecordedEvent> events = FakeEventLog::Events();
-        ASSERT_EQ(events.size(), 1u) << message;
-        EXPECT_EQ(events[0].source, ProgramUnderTest().serviceName);
-        EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
-        EXPECT_EQ(events[0].category, 1);
-        EXPECT_EQ(events[0].eventId, 2u);
-        EXPECT_FALSE(events[0].hadUserSid);
-        EXPECT_EQ(events[0].strings, std::vector<std::string>{message});
-        EXPECT_EQ(events[0].rawDataSize, 0u);
-        EXPECT_EQ(FakeEventLog::OpenSources(), 0) << "the event source is released after each report";
+    const Case cases[] = {
+        {"Failed to load JVM DLL.", "Tried C:\\Halvern\\bin\\\\server\\jvm.dll\nWindows error 126: not found"},
+        {"Error creating JVM", ""},
+        // Text no single code page holds reaches the event log whole.
+        {"Exception occurs starting up the Kernel",
+         "java.net.BindException: Adresse d\xc3\xa9j\xc3\xa0 utilis\xc3\xa9"
+         "e \xe7\xab\xaf\xe5\x8f\xa3 \xf0\x9f\x94\x8c"},
+        // No % in either string is read as a format.
+        {"Cannot locate the Kernel class", "100% of %s and %d %n"},
+    };
+    for (bool console : {false, true}) {
+        if (console) ShowErrorsOnConsole();
+        for (const Case& c : cases) {
+            FakeEventLog::Reset();
+            Shown shown = Report(c.message, c.detail.c_str());
+            const std::string lines = Lines(c.message, c.detail);
+            const bool echoes = ProgramUnderTest().echoErrors;
+            EXPECT_EQ(shown.output, echoes ? lines : "") << c.message;
+            EXPECT_EQ(shown.errors, !echoes && console ? lines : "") << c.message;
+
+            std::vector<RecordedEvent> events = FakeEventLog::Events();
+            ASSERT_EQ(events.size(), 1u) << c.message;
+            EXPECT_EQ(events[0].source, ProgramUnderTest().serviceName);
+            EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
+            EXPECT_EQ(events[0].category, 1);
+            EXPECT_EQ(events[0].eventId, 2u);
+            EXPECT_FALSE(events[0].hadUserSid);
+            EXPECT_TRUE(events[0].wide);
+            EXPECT_EQ(events[0].strings, (std::vector<std::string>{c.message, c.detail}));
+            EXPECT_EQ(events[0].rawDataSize, 0u);
+            EXPECT_EQ(FakeEventLog::OpenSources(), 0) << "the event source is released after each report";
+        }
     }
 }
 
-TEST_F(ReportErrorTest, PrintsPercentSignsLiterally) {
-    const char* message = "100% of %s and %d %n";
-    EXPECT_EQ(ReportCapturingStdout(message), ExpectedEcho(message));
-    ASSERT_EQ(FakeEventLog::Events().size(), 1u);
-    EXPECT_EQ(FakeEventLog::Events()[0].strings[0], message);
-}
-
-TEST_F(ReportErrorTest, StillEchoesAndAttemptsTheEntryWhenTheSourceIsRefused) {
+TEST_F(ReportErrorTest, StillShowsAndAttemptsTheEntryWhenTheSourceIsRefused) {
     FakeEventLog::RefuseRegistration();
-    EXPECT_EQ(ReportCapturingStdout("Error creating JVM"), ExpectedEcho("Error creating JVM"));
+    Shown shown = Report("Error creating JVM", "why");
+    EXPECT_EQ(shown.output, ProgramUnderTest().echoErrors ? "Error creating JVM\nwhy\n" : "");
     std::vector<RecordedEvent> events = FakeEventLog::Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].source, "") << "the entry is attempted on the null handle";

@@ -39,23 +39,32 @@ TEST(ConsoleProgram, RegistrationCommandsWithoutAServiceManagerSaySo) {
         for (const char* command : {"install", "uninstall"}) {
             ProcessResult run = RunProcess(program.builtPath, {program.name, command});
             EXPECT_EQ(run.output, "Error opening service control manager\n") << program.name << " " << command;
-            EXPECT_EQ(run.exitCode, 0) << program.name << " " << command;
+            EXPECT_EQ(run.errors, "OpenSCManagerA failed with error 5: Access is denied.\n")
+                << program.name << " " << command;
+            EXPECT_EQ(run.exitCode, 5) << program.name << " " << command;
         }
     }
 }
 
 // Without server/jvm.dll the start fails; the run still shows its stop
 // prompt and waits, and only the echoing program prints the reason.
-TEST(ConsoleRun, FailedStartStillPromptsAndEndsAtTheSecondEnter) {
+// Every program shows the failure and its detail before the stop prompt:
+// the echoing one on standard output as ever, the others on standard error,
+// so that their standard output stays as it was. The run then exits 1.
+TEST(ConsoleRun, FailedStartShowsWhyStillPromptsAndExitsWithOne) {
     for (const ProgramRow& program : kPrograms) {
         for (const char* input : {"\n\n", ""}) {
             Installation install;
             std::string installed = install.addProgram(program.builtPath, program.name);
             ProcessResult run = RunProcess(installed, {program.name, "run"}, input);
-            std::string failure = program.echoErrors ? "Failed to load JVM DLL.\n" : "";
-            EXPECT_EQ(run.output, install.windowsPathOf(program.name) + kStartPrompt + failure + kStopPrompt)
+            const std::string failure =
+                "Failed to load JVM DLL.\nTried " + install.moduleDirectory() +
+                "\\server\\jvm.dll\nWindows error 126: The specified module could not be found.\n";
+            const std::string shown = program.echoErrors ? failure : "";
+            EXPECT_EQ(run.output, install.windowsPathOf(program.name) + kStartPrompt + shown + kStopPrompt)
                 << program.name << (*input == 0 ? " at end of input" : "");
-            EXPECT_EQ(run.exitCode, 0) << program.name;
+            EXPECT_EQ(run.errors, program.echoErrors ? "" : failure) << program.name;
+            EXPECT_EQ(run.exitCode, 1) << program.name;
         }
     }
 }

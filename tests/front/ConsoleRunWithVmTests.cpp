@@ -24,14 +24,14 @@ TEST(ConsoleRunWithVm, StartsAtTheFirstEnterAndStopsAtTheSecondOnTheSameThread) 
 
     child.Write("\n");
     EXPECT_EQ(child.ReadUntil(kStopPrompt), kStopPrompt);
-    auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
+    auto calls = KernelCallsOf(install.standinLog());
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");
 
     child.Write("\n");
     EXPECT_EQ(child.ReadToEnd(), "");
     EXPECT_EQ(child.Finish().exitCode, 0);
-    calls = EntriesOf(install.standinLog(), "CallVoidMethod");
+    calls = KernelCallsOf(install.standinLog());
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1][1], "stop");
     EXPECT_EQ(FieldOf(calls[1], "thread"), FieldOf(calls[0], "thread"));
@@ -61,15 +61,15 @@ TEST(ConsoleRunWithVm, TypedLinesAndEndOfInput) {
         if (c.closeInput) child.CloseInput();
         EXPECT_EQ(child.ReadToEnd(), install.windowsPathOf("HazelSvc") + kStartPrompt + kStopPrompt) << c.what;
         EXPECT_EQ(child.Finish().exitCode, 0) << c.what;
-        auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
+        auto calls = KernelCallsOf(install.standinLog());
         ASSERT_EQ(calls.size(), 2u) << c.what;
         EXPECT_EQ(calls[0][1], "start") << c.what;
         EXPECT_EQ(calls[1][1], "stop") << c.what;
     }
 }
 
-// A kernel whose start throws is not stopped: the second ENTER just ends
-// the run.
+// A kernel whose start throws is not stopped: the run shows why, and the
+// second ENTER ends it with exit code 1.
 TEST(ConsoleRunWithVm, KernelThatFailedToStartIsNotStopped) {
     Installation install;
     std::string installed = install.addProgram(ProgramNamed("CedarSvc").builtPath, "CedarSvc");
@@ -78,13 +78,17 @@ TEST(ConsoleRunWithVm, KernelThatFailedToStartIsNotStopped) {
 
     EXPECT_EQ(child.ReadUntil(kStartPrompt), install.windowsPathOf("CedarSvc") + kStartPrompt);
     child.Write("\n");
-    EXPECT_EQ(child.ReadUntil(kStopPrompt), "Exception occurs starting up the Kernel\n" + kStopPrompt);
+    // The echo, then the throwable and its trace, then the stop prompt.
+    const std::string shown = child.ReadUntil(kStopPrompt);
+    const std::string echo = "Exception occurs starting up the Kernel\njava.lang.RuntimeException: stand-in failure\n";
+    EXPECT_EQ(shown.substr(0, echo.size()), echo);
+    EXPECT_NE(shown.find("\n\tat "), std::string::npos) << shown;
     child.Write("\n");
     EXPECT_EQ(child.ReadToEnd(), "");
-    EXPECT_EQ(child.Finish().exitCode, 0);
+    EXPECT_EQ(child.Finish().exitCode, 1);
 
     auto log = install.standinLog();
-    auto calls = EntriesOf(log, "CallVoidMethod");
+    auto calls = KernelCallsOf(log);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");
     EXPECT_TRUE(EntriesOf(log, "AttachCurrentThread").empty());

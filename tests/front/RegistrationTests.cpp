@@ -8,9 +8,11 @@
 #include <string.h>
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "FailingAllocator.h"
+#include "FakeRegistry.h"
 #include "FakeServiceManager.h"
 #include "ProgramTexts.h"
 #include "Registration.h"
@@ -27,6 +29,7 @@ class Registration : public ::testing::Test {
   protected:
     void SetUp() override {
         FakeServiceManager::Reset();
+        FakeRegistry::Reset();
         ScriptedModulePath::Set(kProgramPath);
     }
     void TearDown() override {
@@ -34,10 +37,20 @@ class Registration : public ::testing::Test {
         FailingAllocator::Disarm();
     }
 
-    static std::string Capture(void (*command)()) {
+    struct Outcome {
+        std::string output;
+        std::string errors;
+        DWORD exitCode;
+    };
+
+    static Outcome Run(DWORD (*command)()) {
         ::testing::internal::CaptureStdout();
-        command();
-        return ::testing::internal::GetCapturedStdout();
+        ::testing::internal::CaptureStderr();
+        Outcome outcome;
+        outcome.exitCode = command();
+        outcome.errors = ::testing::internal::GetCapturedStderr();
+        outcome.output = ::testing::internal::GetCapturedStdout();
+        return outcome;
     }
 
     static RegisteredService Existing(const char* path, bool markedForDeletion) {
@@ -65,7 +78,7 @@ TEST_F(Registration, RegistersTheRunningProgramAsADemandStartServiceUnderLocalSy
     for (const Case& c : cases) {
         FakeServiceManager::Reset();
         ScriptedModulePath::Set(c.modulePath);
-        EXPECT_EQ(Capture(InstallService), "Service registration successful\n") << c.modulePath;
+        EXPECT_EQ(Run(InstallService).output, "Service registration successful\n") << c.modulePath;
 
         auto managers = FakeServiceManager::OpenManagerCalls();
         ASSERT_EQ(managers.size(), 1u);
@@ -93,52 +106,64 @@ TEST_F(Registration, RegistersTheRunningProgramAsADemandStartServiceUnderLocalSy
     }
 }
 
-TEST_F(Registration, EachOutcomePrintsItsOneLine) {
+// Each outcome prints its one line on standard output; a failure also
+// names the failed call on standard error and exits with its error.
+TEST_F(Registration, EachOutcomePrintsItsLineAndExitsWithTheErrorOfTheFailedCall) {
     struct Case {
         const char* what;
         std::function<void()> arrange;
-        void (*command)();
+        DWORD (*command)();
         const char* output;
         int servicesAfter;
+        DWORD exitCode;
+        const char* errors;
     };
+    const auto addOwn = [] { FakeServiceManager::AddService(Existing(kProgramPath, false)); };
     const Case cases[] = {
         {"install, no right to the database",
          [] { FakeServiceManager::Refuse(Call::OpenManager, ERROR_ACCESS_DENIED); }, InstallService,
-         "Error opening service control manager\n", 0},
-        {"install", [] {}, InstallService, "Service registration successful\n", 1},
+         "Error opening service control manager\n", 0, 5, "OpenSCManagerA failed with error 5: Access is denied.\n"},
+        {"install", [] {}, InstallService, "Service registration successful\n", 1, 0, ""},
         {"install, refused", [] { FakeServiceManager::Refuse(Call::CreateService, ERROR_ACCESS_DENIED); },
-         InstallService, "Error registering service\n", 0},
+         InstallService, "Error registering service\n", 0, 5,
+         "CreateServiceA failed with error 5: Access is denied.\n"},
         {"install, name taken", [] { FakeServiceManager::AddService(Existing("C:\\Old\\Svc.exe", false)); },
-         InstallService, "Error registering service\n", 1},
+         InstallService, "Error registering service\n", 1, 1073,
+         "CreateServiceA failed with error 1073: The specified service already exists.\n"},
         {"install, old one marked for deletion",
          [] { FakeServiceManager::AddService(Existing("C:\\Old\\Svc.exe", true)); }, InstallService,
-         "Error registering service\n", 1},
+         "Error registering service\n", 1, 1072,
+         "CreateServiceA failed with error 1072: The specified service has been marked for deletion.\n"},
         {"uninstall, no right to the database",
-         [] {
-             FakeServiceManager::AddService(Existing(kProgramPath, false));
+         [addOwn] {
+             addOwn();
              FakeServiceManager::Refuse(Call::OpenManager, ERROR_ACCESS_DENIED);
          },
-         UninstallService, "Error opening service control manager\n", 1},
-        {"uninstall", [] { FakeServiceManager::AddService(Existing(kProgramPath, false)); }, UninstallService,
-         "Service unregistration successful\n", 0},
-        {"uninstall, not registered", [] {}, UninstallService, "Error opening service\n", 0},
+         UninstallService, "Error opening service control manager\n", 1, 5,
+         "OpenSCManagerA failed with error 5: Access is denied.\n"},
+        {"uninstall", addOwn, UninstallService, "Service unregistration successful\n", 0, 0, ""},
+        {"uninstall, not registered", [] {}, UninstallService, "Error opening service\n", 0, 1060,
+         "OpenServiceA failed with error 1060: The specified service does not exist as an installed service.\n"},
         {"uninstall, no right to the service",
-         [] {
-             FakeServiceManager::AddService(Existing(kProgramPath, false));
+         [addOwn] {
+             addOwn();
              FakeServiceManager::Refuse(Call::OpenService, ERROR_ACCESS_DENIED);
          },
-         UninstallService, "Error opening service\n", 1},
+         UninstallService, "Error opening service\n", 1, 5, "OpenServiceA failed with error 5: Access is denied.\n"},
         {"uninstall, refused",
-         [] {
-             FakeServiceManager::AddService(Existing(kProgramPath, false));
+         [addOwn] {
+             addOwn();
              FakeServiceManager::Refuse(Call::DeleteService, ERROR_ACCESS_DENIED);
          },
-         UninstallService, "Error deleting service\n", 1},
+         UninstallService, "Error deleting service\n", 1, 5, "DeleteService failed with error 5: Access is denied.\n"},
     };
     for (const Case& c : cases) {
         FakeServiceManager::Reset();
         c.arrange();
-        EXPECT_EQ(Capture(c.command), c.output) << c.what;
+        Outcome outcome = Run(c.command);
+        EXPECT_EQ(outcome.output, c.output) << c.what;
+        EXPECT_EQ(outcome.errors, c.errors) << c.what;
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.what;
         EXPECT_EQ(FakeServiceManager::Services().size(), static_cast<size_t>(c.servicesAfter)) << c.what;
         EXPECT_EQ(FakeServiceManager::OpenServiceHandles(), 0) << c.what;
         EXPECT_EQ(FakeServiceManager::OpenManagerHandles(), 0) << c.what;
@@ -146,9 +171,9 @@ TEST_F(Registration, EachOutcomePrintsItsOneLine) {
 }
 
 TEST_F(Registration, SecondInstallLeavesTheFirstRegistrationAsItWas) {
-    EXPECT_EQ(Capture(InstallService), "Service registration successful\n");
+    EXPECT_EQ(Run(InstallService).output, "Service registration successful\n");
     ScriptedModulePath::Set("C:\\Elsewhere\\Program.exe");
-    EXPECT_EQ(Capture(InstallService), "Error registering service\n");
+    EXPECT_EQ(Run(InstallService).output, "Error registering service\n");
     auto services = FakeServiceManager::Services();
     ASSERT_EQ(services.size(), 1u);
     EXPECT_EQ(services[0].binaryPathName, kProgramPath);
@@ -156,7 +181,7 @@ TEST_F(Registration, SecondInstallLeavesTheFirstRegistrationAsItWas) {
 
 TEST_F(Registration, UninstallOpensTheOwnServiceForDeletionOnly) {
     FakeServiceManager::AddService(Existing(kProgramPath, false));
-    EXPECT_EQ(Capture(UninstallService), "Service unregistration successful\n");
+    EXPECT_EQ(Run(UninstallService).output, "Service unregistration successful\n");
     auto opens = FakeServiceManager::OpenServiceCalls();
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_TRUE(opens[0].validManager);
@@ -169,7 +194,9 @@ TEST_F(Registration, UninstallOpensTheOwnServiceForDeletionOnly) {
 // a second uninstall finds it but cannot delete it again.
 TEST_F(Registration, SecondUninstallOfAServiceStillRunning) {
     FakeServiceManager::AddService(Existing(kProgramPath, true));
-    EXPECT_EQ(Capture(UninstallService), "Error deleting service\n");
+    Outcome outcome = Run(UninstallService);
+    EXPECT_EQ(outcome.output, "Error deleting service\n");
+    EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
 }
 
 // The program path is read into a first buffer of 256 bytes, and the
@@ -179,15 +206,91 @@ TEST_F(Registration, NoMemoryForTheProgramPathRegistersNothing) {
     for (size_t size : {size_t{256}, strlen(kProgramPath) + 3}) {
         FakeServiceManager::Reset();
         failingSize = size;
-        auto installShortOfMemory = [] {
+        auto installShortOfMemory = []() -> DWORD {
             FailingAllocator::FailAllocationsOf(failingSize);
-            InstallService();
+            DWORD error = InstallService();
             FailingAllocator::Disarm();
+            return error;
         };
-        EXPECT_EQ(Capture(installShortOfMemory), "Error registering service\n") << failingSize;
+        Outcome outcome = Run(installShortOfMemory);
+        EXPECT_EQ(outcome.output, "Error registering service\n") << failingSize;
+        EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY)) << failingSize;
         EXPECT_TRUE(FakeServiceManager::CreateServiceCalls().empty()) << failingSize;
         EXPECT_TRUE(FakeServiceManager::Services().empty()) << failingSize;
         EXPECT_EQ(FakeServiceManager::OpenManagerHandles(), 0) << failingSize;
+    }
+}
+
+// ------------------------------------------------------------ the event source
+
+std::string SourceKey() {
+    return std::string("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") + ProgramUnderTest().serviceName;
+}
+
+std::map<std::string, FakeRegistry::Value> SourceValues(const std::string& messageFile) {
+    return {{"EventMessageFile", FakeRegistry::Text(REG_EXPAND_SZ, messageFile)},
+            {"CategoryMessageFile", FakeRegistry::Text(REG_EXPAND_SZ, messageFile)},
+            {"CategoryCount", FakeRegistry::Number(1)},
+            {"TypesSupported", FakeRegistry::Number(7)}};
+}
+
+// install makes the program the source of its service's events, unless
+// another file owns a source of that name; uninstall removes only its own.
+TEST_F(Registration, InstallRegistersTheEventSourceAndUninstallRemovesOnlyItsOwn) {
+    const std::string otherFile = "C:\\Other\\Product.exe";
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        DWORD (*command)();
+        std::map<std::string, FakeRegistry::Value> valuesAfter;  // empty: no key
+        const char* errors;
+    };
+    const auto addOwnService = [] { FakeServiceManager::AddService(Existing(kProgramPath, false)); };
+    const Case cases[] = {
+        {"install", [] {}, InstallService, SourceValues(kProgramPath), ""},
+        {"install over its own source, written in other case",
+         [] {
+             FakeRegistry::AddKey(SourceKey(),
+                                  {{"EventMessageFile", FakeRegistry::Text(REG_SZ, "c:\\HALVERN\\bin\\program.EXE")}});
+         },
+         InstallService, SourceValues(kProgramPath), ""},
+        {"install beside another program's source",
+         [&otherFile] { FakeRegistry::AddKey(SourceKey(), SourceValues(otherFile)); }, InstallService,
+         SourceValues(otherFile), "belongs to another program"},
+        {"install without the right to the registry",
+         [] { FakeRegistry::Refuse(FakeRegistry::Call::CreateKey, ERROR_ACCESS_DENIED); },
+         InstallService,
+         {},
+         "RegCreateKeyExA failed with error 5: Access is denied.\n"},
+        {"uninstall of its own source",
+         [addOwnService] {
+             addOwnService();
+             FakeRegistry::AddKey(SourceKey(), SourceValues(kProgramPath));
+         },
+         UninstallService,
+         {},
+         ""},
+        {"uninstall beside another program's source",
+         [addOwnService, &otherFile] {
+             addOwnService();
+             FakeRegistry::AddKey(SourceKey(), SourceValues(otherFile));
+         },
+         UninstallService, SourceValues(otherFile), ""},
+        {"uninstall without a source", addOwnService, UninstallService, {}, ""},
+    };
+    for (const Case& c : cases) {
+        FakeServiceManager::Reset();
+        FakeRegistry::Reset();
+        c.arrange();
+        Outcome outcome = Run(c.command);
+        EXPECT_EQ(outcome.exitCode, 0u) << c.what << ": the service registration stands either way";
+        EXPECT_NE(outcome.errors.find(c.errors), std::string::npos) << c.what << ": " << outcome.errors;
+        if (c.errors[0] == '\0') {
+            EXPECT_EQ(outcome.errors, "") << c.what;
+        }
+        EXPECT_EQ(FakeRegistry::HasKey(SourceKey()), !c.valuesAfter.empty()) << c.what;
+        EXPECT_EQ(FakeRegistry::ValuesOf(SourceKey()), c.valuesAfter) << c.what;
+        EXPECT_EQ(FakeRegistry::OpenKeys(), 0) << c.what;
     }
 }
 

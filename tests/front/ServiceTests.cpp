@@ -84,7 +84,11 @@ TEST_F(ServiceProgram, FailedStartIsReportedAsAServiceSpecificFailure) {
     auto events = FakeEventLog::Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].source, ProgramUnderTest().serviceName);
-    EXPECT_EQ(events[0].strings, std::vector<std::string>{"Failed to load JVM DLL."});
+    ASSERT_EQ(events[0].strings.size(), 2u);
+    EXPECT_EQ(events[0].strings[0], "Failed to load JVM DLL.");
+    EXPECT_EQ(events[0].strings[1],
+              "Tried " + install.moduleDirectory() +
+                  "\\server\\jvm.dll\nWindows error 126: The specified module could not be found.");
 }
 
 TEST_F(ServiceProgram, WithoutAControlHandlerNothingIsReportedOrStarted) {

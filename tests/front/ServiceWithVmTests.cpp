@@ -30,7 +30,7 @@ class ServiceWithVm : public ::testing::Test {
     void RunAsServiceCountingStops() {
         FakeServiceManager::OnStatusReport([this](const SERVICE_STATUS&) {
             size_t stops = 0;
-            for (const auto& call : EntriesOf(install.standinLog(), "CallVoidMethod")) stops += call[1] == "stop";
+            for (const auto& call : KernelCallsOf(install.standinLog())) stops += call[1] == "stop";
             return std::to_string(stops);
         });
         std::string output;
@@ -79,7 +79,7 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     EXPECT_FALSE(deliveries[2].delivered) << "shutdown is not accepted";
     EXPECT_TRUE(deliveries[3].delivered);
 
-    auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
+    auto calls = KernelCallsOf(install.standinLog());
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0][1], "start");
     EXPECT_EQ(calls[1][1], "stop");
@@ -89,6 +89,35 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     EXPECT_TRUE(EntriesOf(install.standinLog(), "WrongThreadEnv").empty());
     ExpectServiceThreadDetached(FieldOf(calls[0], "thread"));
 }
+
+// Before Windows shuts down, the service manager sends preshutdown and waits
+// for stopped: the kernel's stop runs then, as on a stop. (One start per
+// process and installation, so one test per control.)
+class ServiceControlStops : public ServiceWithVm, public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(ServiceControlStops, TheKernelBeforeReportingStopped) {
+    install.installStandinVm();
+    FakeServiceManager::QueueControls({GetParam()});
+    RunAsServiceCountingStops();
+
+    auto reports = FakeServiceManager::StatusReports();
+    ASSERT_EQ(reports.size(), 4u);
+    ExpectReport(reports[2], SERVICE_STOP_PENDING, std::this_thread::get_id());
+    ExpectReport(reports[3], SERVICE_STOPPED, std::this_thread::get_id());
+    EXPECT_EQ(StopsSeenAtEachReport(), (std::vector<std::string>{"0", "0", "0", "1"}));
+    auto deliveries = FakeServiceManager::ControlDeliveries();
+    ASSERT_EQ(deliveries.size(), 1u);
+    EXPECT_TRUE(deliveries[0].delivered);
+    EXPECT_EQ(deliveries[0].handlerResult, static_cast<DWORD>(NO_ERROR));
+}
+
+INSTANTIATE_TEST_SUITE_P(Controls, ServiceControlStops,
+                         ::testing::Values(static_cast<DWORD>(SERVICE_CONTROL_STOP),
+                                           static_cast<DWORD>(SERVICE_CONTROL_PRESHUTDOWN)),
+                         [](const ::testing::TestParamInfo<DWORD>& info) {
+                             return info.param == SERVICE_CONTROL_STOP ? std::string("Stop")
+                                                                       : std::string("Preshutdown");
+                         });
 
 TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped) {
     install.installStandinVm("fail=start");
@@ -103,8 +132,11 @@ TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped
 
     auto events = FakeEventLog::Events();
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].strings, std::vector<std::string>{"Exception occurs starting up the Kernel"});
-    auto calls = EntriesOf(install.standinLog(), "CallVoidMethod");
+    ASSERT_EQ(events[0].strings.size(), 2u);
+    EXPECT_EQ(events[0].strings[0], "Exception occurs starting up the Kernel");
+    EXPECT_EQ(events[0].strings[1].rfind("java.lang.RuntimeException: stand-in failure\n", 0), 0u)
+        << events[0].strings[1];
+    auto calls = KernelCallsOf(install.standinLog());
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");
     ExpectServiceThreadDetached(FieldOf(calls[0], "thread"));

@@ -19,7 +19,7 @@ const ProgramRow& Cedar() { return ProgramNamed("CedarSvc"); }
 struct BrokenVmCase {
     const char* name;
     std::function<void(const Installation&)> install;
-    std::string betweenPrompts;  // what the run prints after the first ENTER, before the stop prompt
+    std::string windowsError;  // the detail's last line
 };
 
 void PrintTo(const BrokenVmCase& c, std::ostream* out) { *out << c.name; }
@@ -28,28 +28,34 @@ void WriteLibrary(const Installation& tree, const std::string& bytes) {
     Installation::WriteFile(tree.server() / "jvm.dll", bytes);
 }
 
+const char kNotAnImage[] = "Windows error 193: %1 is not a valid Win32 application.";
+
 const BrokenVmCase kBrokenVmCases[] = {
-    {"JvmDllIsText", [](const Installation& tree) { WriteLibrary(tree, "this is no library\n"); },
-     "Failed to load JVM DLL.\n"},
-    {"JvmDllIsEmpty", [](const Installation& tree) { WriteLibrary(tree, ""); }, "Failed to load JVM DLL.\n"},
+    {"JvmDllIsText", [](const Installation& tree) { WriteLibrary(tree, "this is no library\n"); }, kNotAnImage},
+    {"JvmDllIsEmpty", [](const Installation& tree) { WriteLibrary(tree, ""); }, kNotAnImage},
+    // An MZ header and no PE header: no machine to name.
     {"JvmDllIsAWindowsImage",
      [](const Installation& tree) { WriteLibrary(tree, std::string("MZ\x90\0\3\0\0\0", 8) + std::string(4096, '\0')); },
-     "Failed to load JVM DLL.\n"},
+     kNotAnImage},
     {"JvmDllIsADirectory",
      [](const Installation& tree) { std::filesystem::create_directories(tree.server() / "jvm.dll"); },
-     "Failed to load JVM DLL.\n"},
+     "Windows error 126: The specified module could not be found."},
 };
 
 class BrokenVmTest : public ::testing::TestWithParam<BrokenVmCase> {};
 
+// The run shows the message, the path tried and the Windows error, and
+// ends at the second ENTER with exit code 1.
 TEST_P(BrokenVmTest, ReportsTheFailedLoadAndStillEndsCleanly) {
     Installation tree;
     std::string installed = tree.addProgram(Cedar().builtPath, "CedarSvc");
     GetParam().install(tree);
 
     ProcessResult run = RunProcess(installed, {"CedarSvc", "run"}, "\n\n");
-    EXPECT_EQ(run.output, tree.windowsPathOf("CedarSvc") + kStartPrompt + GetParam().betweenPrompts + kStopPrompt);
-    EXPECT_EQ(run.exitCode, 0);
+    const std::string failure = "Failed to load JVM DLL.\nTried " + tree.moduleDirectory() + "\\server\\jvm.dll\n" +
+                                GetParam().windowsError + "\n";
+    EXPECT_EQ(run.output, tree.windowsPathOf("CedarSvc") + kStartPrompt + failure + kStopPrompt);
+    EXPECT_EQ(run.exitCode, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Libraries, BrokenVmTest, ::testing::ValuesIn(kBrokenVmCases),

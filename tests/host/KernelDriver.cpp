@@ -3,15 +3,18 @@
 //   kernel_driver console   start and stop on the main thread
 //   kernel_driver service   start on a thread that then detaches and
 //                           ends, stop on the main thread
-//   kernel_driver start     start only
+//   kernel_driver start     start only, then whether the VM (if any) still
+//                           has an exception pending ("exceptionPending=")
 // Output lines: "LoadLibraryA <path>", "started=<0|1>", "cwd=<dir>",
 // "initFileOpened=<0|1>", "initFileClosed=<0|1>", then one
-// "report <source> <type> <category> <id> <message>" line (TAB separated)
-// per event-log entry.
+// "report <source> <type> <category> <id> <message> <detail>" line (TAB
+// separated, the detail's line breaks written as \n) per event-log entry.
 #include <windows.h>
 
+#include <jni.h>
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -64,6 +67,33 @@ void PrintInitFileAccess(int watch) {
     printf("initFileOpened=%d\ninitFileClosed=%d\n", opened ? 1 : 0, closed ? 1 : 0);
 }
 
+// An event string on one output line: its line breaks as "\n", its TABs
+// as "\t".
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) line += c == '\n' ? std::string("\\n") : c == '\t' ? std::string("\\t") : std::string(1, c);
+    return line;
+}
+
+// Whether the VM, if one was created, still has an exception pending on this
+// thread: asked through the library's own JNI_GetCreatedJavaVMs.
+void PrintExceptionPending() {
+    char* directory = GetModuleDirectory();
+    std::string library = std::string(directory) + "\\server\\jvm.dll";
+    free(directory);
+    HMODULE handle = __real_LoadLibraryA(library.c_str());
+    typedef jint(JNICALL * GetCreatedVms)(JavaVM**, jsize, jsize*);
+    auto getCreatedVms = handle != nullptr ? reinterpret_cast<GetCreatedVms>(reinterpret_cast<void (*)(void)>(
+                                                 GetProcAddress(handle, "JNI_GetCreatedJavaVMs")))
+                                           : nullptr;
+    JavaVM* vm = nullptr;
+    jsize count = 0;
+    if (getCreatedVms == nullptr || getCreatedVms(&vm, 1, &count) != JNI_OK || count != 1) return;
+    JNIEnv* env = nullptr;
+    if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4) != JNI_OK) return;
+    printf("exceptionPending=%d\n", env->ExceptionCheck() == JNI_TRUE ? 1 : 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,10 +114,11 @@ int main(int argc, char** argv) {
     char directory[4096];
     printf("cwd=%s\n", getcwd(directory, sizeof directory) != nullptr ? directory : "?");
     PrintInitFileAccess(watch);
+    if (mode == "start") PrintExceptionPending();
     for (const RecordedEvent& event : FakeEventLog::Events()) {
         printf("report\t%s\t%u\t%u\t%u", event.source.c_str(), static_cast<unsigned>(event.type),
                static_cast<unsigned>(event.category), static_cast<unsigned>(event.eventId));
-        for (const std::string& text : event.strings) printf("\t%s", text.c_str());
+        for (const std::string& text : event.strings) printf("\t%s", OneLine(text).c_str());
         printf("\n");
     }
     fflush(stdout);

@@ -35,7 +35,7 @@ struct KernelRun {
     }
     std::vector<std::string> reports() const {
         std::vector<std::string> messages;
-        for (const std::string& line : matching("^report\t")) messages.push_back(line.substr(line.rfind('\t') + 1));
+        for (const std::string& line : matching("^report\t")) messages.push_back(EntriesOf({line}, "report")[0].at(5));
         return messages;
     }
 };
@@ -164,10 +164,42 @@ TEST_P(RealJvmTest, FailedStartsAreReportedOnce) {
         EXPECT_TRUE(run.has("started=0"));
         EXPECT_EQ(run.has("kernel start"), c.startCalled);
         EXPECT_EQ(run.reports(), std::vector<std::string>{c.message});
-        EXPECT_TRUE(run.matching("IllegalStateException|NoSuchMethodError|NoClassDefFoundError").empty())
-            << "the exception is neither printed nor logged";
+        // The exception goes into the event's detail; the VM prints nothing of it.
+        for (const std::string& line : run.matching("IllegalStateException|NoSuchMethodError|NoClassDefFoundError"))
+            EXPECT_EQ(line.rfind("report\t", 0), 0u) << line;
         ExpectNoJniComplaint(run);
     }
+}
+
+// A start that threw is described by the exception the kernel made: its
+// text and its cause, French and Chinese intact in UTF-8, and the trace
+// through the kernel's start. The driver shows the detail's line breaks as
+// "\n"; its tabs stay as they are.
+TEST_P(RealJvmTest, ThrownStartIsDescribedWithItsCauseAndTrace) {
+    KernelRun run = RunKernel("throwingcause", "service");
+    SCOPED_TRACE(Transcript(run));
+    EXPECT_TRUE(run.has("started=0"));
+    std::vector<std::string> reports = run.matching("^report\t");
+    ASSERT_EQ(reports.size(), 1u);
+    // report, source, type, category, id and message come before the detail.
+    size_t detailStart = 0;
+    for (int field = 0; field < 6; ++field) {
+        detailStart = reports[0].find('\t', detailStart);
+        ASSERT_NE(detailStart, std::string::npos);
+        ++detailStart;
+    }
+    std::string detail = reports[0].substr(detailStart);
+    EXPECT_EQ(detail.rfind("java.lang.IllegalStateException: Adresse déjà utilisée 端口 8080\\n"
+                           "Caused by: java.net.BindException: Adresse déjà utilisée 端口\\n\\n"
+                           "java.lang.IllegalStateException: Adresse déjà utilisée 端口 8080\\n",
+                           0),
+              0u)
+        << detail;
+    EXPECT_NE(detail.find("\\n\\tat com.halvern.alder.service.ServerKernel.start("), std::string::npos) << detail;
+    EXPECT_NE(detail.find("\\nCaused by: java.net.BindException: Adresse déjà utilisée 端口\\n\\tat "),
+              std::string::npos)
+        << detail;
+    ExpectNoJniComplaint(run);
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, RealJvmTest, ::testing::ValuesIn(kJdks),

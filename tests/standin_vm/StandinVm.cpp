@@ -8,9 +8,12 @@
 #include <jni.h>
 
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -78,19 +81,40 @@ std::string LibraryDirectory() {
 
 // ------------------------------------------------------------ control file
 
+// The lines of standin.conf without their line ends and trailing blanks;
+// none when there is no such file.
+std::vector<std::string> ConfLines() {
+    std::vector<std::string> lines;
+    FILE* conf = fopen((LibraryDirectory() + "standin.conf").c_str(), "rb");
+    if (conf == nullptr) return lines;
+    std::string text;
+    char buffer[4096];
+    for (size_t count; (count = fread(buffer, 1, sizeof buffer, conf)) > 0;) text.append(buffer, count);
+    fclose(conf);
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
 // True if standin.conf has the line `line`.
 bool Configured(const std::string& line) {
-    FILE* conf = fopen((LibraryDirectory() + "standin.conf").c_str(), "rb");
-    if (conf == nullptr) return false;
-    bool found = false;
-    char buffer[1024];
-    while (fgets(buffer, sizeof buffer, conf) != nullptr) {
-        std::string text = buffer;
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-        if (text == line) found = true;
-    }
-    fclose(conf);
-    return found;
+    for (const std::string& text : ConfLines())
+        if (text == line) return true;
+    return false;
+}
+
+// The values of the lines `key=<value>`, in the order given.
+std::vector<std::string> ConfValues(const std::string& key) {
+    std::vector<std::string> values;
+    for (const std::string& text : ConfLines())
+        if (text.compare(0, key.size() + 1, key + "=") == 0) values.push_back(text.substr(key.size() + 1));
+    return values;
 }
 
 bool Failing(const std::string& step) { return Configured("fail=" + step); }
@@ -134,15 +158,31 @@ std::string ThreadField() { return "thread=" + std::to_string(CurrentThread()); 
 
 // ------------------------------------------------------------ objects and references
 
+const char kStringClass[] = "java/lang/String";
+const char kThrowableClass[] = "java/lang/Throwable";
+const char kDefaultThrowable[] = "java.lang.RuntimeException: stand-in failure";
+const char kToStringFailure[] = "java.lang.UnsupportedOperationException: stand-in toString failure";
+
+// What a reference refers to. Several references may refer to one object.
+struct Object {
+    std::string className;  // e.g. java/io/StringWriter; of a class object, the class it stands for
+    bool isClass;
+    std::u16string text;  // a string's characters, a StringWriter's contents, a throwable's toString
+    Object* cause;        // a throwable's; itself when it has none, as in Java
+    Object* writer;       // the StringWriter a PrintWriter writes to
+    bool fromConf;        // a throwable standin.conf describes, whose toString fail=tostring breaks
+};
+
 struct Ref {
     bool global;
     int owner;  // the thread that obtained a local reference
     bool deleted;
-    std::string className;
+    Object* object;
 };
 
 struct Method {
     std::string name;
+    std::string signature;
 };
 
 // Everything handed out is kept for the life of the process, so a pointer
@@ -152,14 +192,86 @@ struct Method {
 std::set<const void*>& refs = *new std::set<const void*>;
 std::map<std::string, Method*>& methods = *new std::map<std::string, Method*>;
 std::set<const void*>& methodIds = *new std::set<const void*>;
+std::vector<Object*>& objects = *new std::vector<Object*>;
 
-jobject NewRef(bool global, const std::string& className) {
-    int owner = CurrentThread();
+Object* Make(const std::string& className, bool isClass = false) {
+    Object* object = new Object{className, isClass, u"", nullptr, nullptr, false};
     Guard guard;
-    Ref* ref = new Ref{global, owner, false, className};
-    refs.insert(ref);
-    return reinterpret_cast<jobject>(ref);
+    objects.push_back(object);
+    return object;
 }
+
+// standin.conf is UTF-8; the VM's strings are UTF-16. Bytes that do not
+// decode are taken one by one, so a conf can also spell a lone surrogate.
+std::u16string Utf16(const std::string& utf8) {
+    std::u16string units;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (i + length > utf8.size()) length = 1;
+        uint32_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) codePoint = (codePoint << 6) | (utf8[i + k] & 0x3F);
+        i += length;
+        if (codePoint >= 0x10000) {
+            units += static_cast<char16_t>(0xD800 + ((codePoint - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(codePoint);
+        }
+    }
+    return units;
+}
+
+Object* MakeString(const std::u16string& text) {
+    Object* string = Make(kStringClass);
+    string->text = text;
+    return string;
+}
+
+Object* MakeThrowable(const std::string& text, bool fromConf) {
+    Object* throwable = Make(kThrowableClass);
+    throwable->text = Utf16(text);
+    throwable->cause = throwable;
+    throwable->fromConf = fromConf;
+    return throwable;
+}
+
+bool IsThrowable(const Object* object) { return !object->isClass && object->className == kThrowableClass; }
+
+Object* CauseOf(const Object* throwable) { return throwable->cause != throwable ? throwable->cause : nullptr; }
+
+// The exception standin.conf describes, made anew at each throw: the
+// "throwable=" text, a cause for each "cause=" line, and with "cycle=<n>"
+// the last of them caused by the n-th (0: the thrown one).
+Object* ConfiguredThrowable() {
+    std::vector<std::string> texts = ConfValues("throwable");
+    std::vector<Object*> chain = {MakeThrowable(texts.empty() ? kDefaultThrowable : texts.front(), true)};
+    for (const std::string& text : ConfValues("cause")) {
+        chain.push_back(MakeThrowable(text, true));
+        chain[chain.size() - 2]->cause = chain.back();
+    }
+    std::vector<std::string> cycle = ConfValues("cycle");
+    if (!cycle.empty()) {
+        size_t to = strtoul(cycle.front().c_str(), nullptr, 10);
+        if (to < chain.size()) chain.back()->cause = chain[to];
+    }
+    return chain.front();
+}
+
+// What toString gives, as java.lang.Object's or the class's own would.
+std::u16string TextOf(const Object* object) {
+    std::string dotted = object->className;
+    for (char& c : dotted)
+        if (c == '/') c = '.';
+    if (object->isClass) return Utf16("class " + dotted);
+    if (IsThrowable(object) || object->className == kStringClass || object->className == "java/io/StringWriter")
+        return object->text;
+    return Utf16(dotted + "@1b6d3586");
+}
+
+// Classes of the Java library always exist and always construct, whatever
+// standin.conf says of the kernel's.
+bool IsLibraryClass(const std::string& className) { return className.compare(0, 5, "java/") == 0; }
 
 Ref* Lookup(jobject object) {
     Guard guard;
@@ -174,11 +286,14 @@ std::string RefState(jobject object) {
     return "invalid";
 }
 
-jmethodID MethodFor(const std::string& name) {
+// The object a valid reference refers to; null for any other.
+Object* ObjectOf(jobject object) { return RefState(object) == "valid" ? Lookup(object)->object : nullptr; }
+
+jmethodID MethodFor(const std::string& name, const std::string& signature) {
     Guard guard;
-    Method*& method = methods[name];
+    Method*& method = methods[name + " " + signature];
     if (method == nullptr) {
-        method = new Method{name};
+        method = new Method{name, signature};
         methodIds.insert(method);
     }
     return reinterpret_cast<jmethodID>(method);
@@ -189,12 +304,32 @@ std::string MethodName(jmethodID id) {
     return methodIds.count(id) != 0 ? reinterpret_cast<Method*>(id)->name : std::string("?");
 }
 
+// True for a method whose (one) argument is an object.
+bool TakesObject(jmethodID id) {
+    Guard guard;
+    return methodIds.count(id) != 0 && reinterpret_cast<Method*>(id)->signature.compare(0, 2, "(L") == 0;
+}
+
 // ------------------------------------------------------------ environments
+
+// Local references are made in the innermost frame of their thread. The
+// bottom frame, never popped, has the 16 references JNI guarantees.
+struct Frame {
+    jint capacity;
+    std::vector<Ref*> refs;
+    bool overCapacity;  // and logged so
+};
+
+struct ThreadState {
+    int thread;
+    Object* exception;      // the one pending, or null
+    std::string unchecked;  // a call that ran Java code, not yet followed by asking for its exception
+    std::vector<Frame> frames;
+};
 
 struct ThreadEnv {
     JNIEnv env;  // first, so a JNIEnv* is the ThreadEnv*
-    int thread;
-    bool exceptionPending;
+    ThreadState* state;
 };
 
 JNINativeInterface_ nativeInterface;
@@ -210,79 +345,185 @@ JNIEnv* EnvOfCurrentThread(bool create) {
     if (env == nullptr && create) {
         env = new ThreadEnv;
         env->env.functions = &nativeInterface;
-        env->thread = thread;
-        env->exceptionPending = false;
+        env->state = new ThreadState{thread, nullptr, "", {Frame{16, {}, false}}};
     }
     return env != nullptr ? &env->env : nullptr;
 }
 
-// Notes a call made with another thread's JNIEnv, and hands back the state
-// the call works on (that env's, as in a real VM).
-ThreadEnv* Enter(JNIEnv* jniEnv, const char* function) {
-    ThreadEnv* env = reinterpret_cast<ThreadEnv*>(jniEnv);
+ThreadState* StateOf(JNIEnv* jniEnv) { return reinterpret_cast<ThreadEnv*>(jniEnv)->state; }
+
+// A new reference to `object`; a local one joins the innermost frame of
+// env, which notes once when it holds more than it was made for.
+jobject NewRef(ThreadState* env, bool global, Object* object) {
+    int owner = CurrentThread();
+    Ref* ref = new Ref{global, owner, false, object};
+    size_t live = 0;
+    jint capacity = 0;
+    {
+        Guard guard;
+        refs.insert(ref);
+        if (!global) {
+            Frame& frame = env->frames.back();
+            frame.refs.push_back(ref);
+            for (const Ref* held : frame.refs) live += held->deleted ? 0 : 1;
+            if (live <= static_cast<size_t>(frame.capacity) || frame.overCapacity) live = 0;
+            frame.overCapacity = frame.overCapacity || live > 0;
+            capacity = frame.capacity;
+        }
+    }
+    if (live > 0)
+        Log({"LocalRefsOverCapacity", "count=" + std::to_string(live), "capacity=" + std::to_string(capacity),
+             ThreadField()});
+    return reinterpret_cast<jobject>(ref);
+}
+
+// Notes a call made with another thread's JNIEnv, or one JNI forbids at
+// this point, and hands back the state the call works on (that env's, as
+// in a real VM).
+ThreadState* Enter(JNIEnv* jniEnv, const char* function) {
+    ThreadState* env = StateOf(jniEnv);
     if (env->thread != CurrentThread())
         Log({"WrongThreadEnv", function, ThreadField(), "envThread=" + std::to_string(env->thread)});
     // JNI allows only a few calls while an exception is pending.
-    static const std::set<std::string> allowedWhilePending = {"ExceptionCheck", "ExceptionClear", "DeleteLocalRef",
-                                                              "DeleteGlobalRef"};
-    if (env->exceptionPending && allowedWhilePending.count(function) == 0)
-        Log({"CallWithExceptionPending", function, ThreadField()});
+    static const std::set<std::string> allowedWhilePending = {"ExceptionOccurred", "ExceptionCheck",  "ExceptionClear",
+                                                              "DeleteLocalRef",    "DeleteGlobalRef", "PushLocalFrame",
+                                                              "PopLocalFrame"};
+    bool allowed = allowedWhilePending.count(function) != 0;
+    if (env->exception != nullptr && !allowed) Log({"CallWithExceptionPending", function, ThreadField()});
+    // After Java code ran, the caller asks whether it threw before going
+    // on, as -Xcheck:jni insists; it is told once.
+    std::string question = function;
+    if (question == "ExceptionCheck" || question == "ExceptionOccurred" || question == "ExceptionClear") {
+        env->unchecked.clear();
+    } else if (!env->unchecked.empty() && !allowed) {
+        Log({"CallWithoutExceptionCheck", function, "after=" + env->unchecked, ThreadField()});
+        env->unchecked.clear();
+    }
     return env;
 }
+
+void Throw(ThreadState* env, Object* throwable) { env->exception = throwable; }
 
 // ------------------------------------------------------------ JNIEnv functions
 
 jclass JNICALL FindClass(JNIEnv* jniEnv, const char* name) {
-    ThreadEnv* env = Enter(jniEnv, "FindClass");
+    ThreadState* env = Enter(jniEnv, "FindClass");
+    std::string className = name != nullptr ? name : "";
     Log({"FindClass", name != nullptr ? name : "(null)", ThreadField()});
-    if (Failing("class")) {
-        env->exceptionPending = true;  // NoClassDefFoundError
+    if (Failing("class") && !IsLibraryClass(className)) {
+        Throw(env, MakeThrowable("java.lang.NoClassDefFoundError: " + className, false));
         return nullptr;
     }
-    return static_cast<jclass>(NewRef(false, name != nullptr ? name : ""));
+    return static_cast<jclass>(NewRef(env, false, Make(className, true)));
+}
+
+// Every "()V" method exists, and these of the Java library.
+bool KnownMethod(const std::string& name, const std::string& signature) {
+    static const std::set<std::string> library = {"toString ()Ljava/lang/String;", "getCause ()Ljava/lang/Throwable;",
+                                                  "printStackTrace (Ljava/io/PrintWriter;)V",
+                                                  "<init> (Ljava/io/Writer;)V"};
+    return signature == "()V" || library.count(name + " " + signature) != 0;
 }
 
 jmethodID JNICALL GetMethodID(JNIEnv* jniEnv, jclass, const char* name, const char* signature) {
-    ThreadEnv* env = Enter(jniEnv, "GetMethodID");
+    ThreadState* env = Enter(jniEnv, "GetMethodID");
     std::string methodName = name != nullptr ? name : "(null)";
     std::string methodSignature = signature != nullptr ? signature : "(null)";
     Log({"GetMethodID", methodName, methodSignature});
-    if (Failing("method-" + methodName) || methodSignature != "()V") {
-        env->exceptionPending = true;  // NoSuchMethodError
+    if (Failing("method-" + methodName) || !KnownMethod(methodName, methodSignature)) {
+        Throw(env, MakeThrowable("java.lang.NoSuchMethodError: " + methodName, false));
         return nullptr;
     }
-    return MethodFor(methodName);
+    return MethodFor(methodName, methodSignature);
 }
 
-jobject JNICALL NewObjectV(JNIEnv* jniEnv, jclass, jmethodID, va_list) {
-    ThreadEnv* env = Enter(jniEnv, "NewObject");
-    Log({"NewObject", ThreadField()});
-    if (Failing("constructor")) {
-        env->exceptionPending = true;
-        return nullptr;
+jclass JNICALL GetObjectClass(JNIEnv* jniEnv, jobject object) {
+    ThreadState* env = Enter(jniEnv, "GetObjectClass");
+    Log({"GetObjectClass", ThreadField(), "ref=" + RefState(object)});
+    Object* self = ObjectOf(object);
+    if (self == nullptr) return nullptr;
+    return static_cast<jclass>(NewRef(env, false, Make(self->isClass ? "java/lang/Class" : self->className, true)));
+}
+
+jobject Construct(JNIEnv* jniEnv, jclass type, jmethodID method, jobject argument) {
+    ThreadState* env = Enter(jniEnv, "NewObject");
+    std::vector<std::string> line = {"NewObject", ThreadField()};
+    bool takesObject = TakesObject(method);
+    if (takesObject) line.push_back("arg=" + RefState(argument));
+    Log(line);
+    env->unchecked = "NewObject";
+    Object* typeObject = ObjectOf(type);
+    std::string className = typeObject != nullptr && typeObject->isClass ? typeObject->className : "kernel";
+    if (IsLibraryClass(className)) {
+        if (Failing("new-" + className)) {
+            Throw(env, MakeThrowable("java.lang.OutOfMemoryError: Java heap space", false));
+            return nullptr;
+        }
+    } else {
+        if (Failing("constructor")) {
+            Throw(env, ConfiguredThrowable());
+            return nullptr;
+        }
+        if (Failing("null-object")) return nullptr;
     }
-    if (Failing("null-object")) return nullptr;
-    return NewRef(false, "kernel");
+    Object* made = Make(className);
+    if (takesObject) made->writer = ObjectOf(argument);
+    return NewRef(env, false, made);
 }
 
-jobject JNICALL NewObject(JNIEnv* env, jclass clazz, jmethodID method, ...) {
+jobject JNICALL NewObjectV(JNIEnv* env, jclass type, jmethodID method, va_list args) {
+    return Construct(env, type, method, TakesObject(method) ? va_arg(args, jobject) : nullptr);
+}
+
+jobject JNICALL NewObject(JNIEnv* env, jclass type, jmethodID method, ...) {
     va_list args;
     va_start(args, method);
-    jobject object = NewObjectV(env, clazz, method, args);
+    jobject object = NewObjectV(env, type, method, args);
     va_end(args);
     return object;
 }
 
-jobject JNICALL NewObjectA(JNIEnv* env, jclass clazz, jmethodID method, const jvalue*) {
-    va_list none{};
-    return NewObjectV(env, clazz, method, none);
+jobject JNICALL NewObjectA(JNIEnv* env, jclass type, jmethodID method, const jvalue* args) {
+    return Construct(env, type, method, TakesObject(method) && args != nullptr ? args[0].l : nullptr);
 }
 
-void JNICALL CallVoidMethodV(JNIEnv* jniEnv, jobject object, jmethodID method, va_list) {
-    ThreadEnv* env = Enter(jniEnv, "CallVoidMethod");
+// Writes what Throwable.printStackTrace would: the throwable, a frame,
+// then each cause with a frame of its own.
+void PrintStackTrace(ThreadState* env, Object* throwable, Object* printer) {
+    if (throwable == nullptr || !IsThrowable(throwable) || printer == nullptr || printer->writer == nullptr) return;
+    if (throwable->fromConf && Failing("tostring")) {
+        Throw(env, MakeThrowable(kToStringFailure, false));
+        return;
+    }
+    const std::u16string newline = Configured("newline=crlf") ? u"\r\n" : u"\n";
+    std::u16string& out = printer->writer->text;
+    out += throwable->text + newline + u"\tat com.halvern.standin.Kernel.start(Kernel.java:42)" + newline;
+    std::vector<Object*> printed = {throwable};
+    for (Object* cause = CauseOf(throwable); cause != nullptr; cause = CauseOf(cause)) {
+        if (std::find(printed.begin(), printed.end(), cause) != printed.end()) {
+            out += u"Caused by: [CIRCULAR REFERENCE: " + cause->text + u"]" + newline;
+            break;
+        }
+        printed.push_back(cause);
+        std::u16string level = Utf16(std::to_string(printed.size() - 1));
+        out += u"Caused by: " + cause->text + newline + u"\tat com.halvern.standin.Kernel.step" + level +
+               u"(Kernel.java:" + level + u")" + newline + u"\t... 1 more" + newline;
+    }
+}
+
+void CallVoid(JNIEnv* jniEnv, jobject object, jmethodID method, jobject argument) {
+    ThreadState* env = Enter(jniEnv, "CallVoidMethod");
     std::string name = MethodName(method);
-    Log({"CallVoidMethod", name, ThreadField(), "ref=" + RefState(object)});
-    if ((name == "start" || name == "stop") && Failing(name)) env->exceptionPending = true;
+    std::vector<std::string> line = {"CallVoidMethod", name, ThreadField(), "ref=" + RefState(object)};
+    if (TakesObject(method)) line.push_back("arg=" + RefState(argument));
+    Log(line);
+    env->unchecked = "CallVoidMethod";
+    if ((name == "start" || name == "stop") && Failing(name)) Throw(env, ConfiguredThrowable());
+    if (name == "printStackTrace") PrintStackTrace(env, ObjectOf(object), ObjectOf(argument));
+}
+
+void JNICALL CallVoidMethodV(JNIEnv* env, jobject object, jmethodID method, va_list args) {
+    CallVoid(env, object, method, TakesObject(method) ? va_arg(args, jobject) : nullptr);
 }
 
 void JNICALL CallVoidMethod(JNIEnv* env, jobject object, jmethodID method, ...) {
@@ -292,29 +533,130 @@ void JNICALL CallVoidMethod(JNIEnv* env, jobject object, jmethodID method, ...) 
     va_end(args);
 }
 
-void JNICALL CallVoidMethodA(JNIEnv* env, jobject object, jmethodID method, const jvalue*) {
-    va_list none{};
-    CallVoidMethodV(env, object, method, none);
+void JNICALL CallVoidMethodA(JNIEnv* env, jobject object, jmethodID method, const jvalue* args) {
+    CallVoid(env, object, method, TakesObject(method) && args != nullptr ? args[0].l : nullptr);
+}
+
+// toString and getCause; any other method returns null.
+jobject CallObject(JNIEnv* jniEnv, jobject object, jmethodID method) {
+    ThreadState* env = Enter(jniEnv, "CallObjectMethod");
+    std::string name = MethodName(method);
+    Log({"CallObjectMethod", name, ThreadField(), "ref=" + RefState(object)});
+    env->unchecked = "CallObjectMethod";
+    Object* self = ObjectOf(object);
+    if (self == nullptr) return nullptr;
+    if (name == "toString") {
+        if (self->fromConf && Failing("tostring")) {
+            Throw(env, MakeThrowable(kToStringFailure, false));
+            return nullptr;
+        }
+        if (self->fromConf && Failing("tostring-null")) return nullptr;
+        return NewRef(env, false, MakeString(TextOf(self)));
+    }
+    if (name == "getCause" && IsThrowable(self) && CauseOf(self) != nullptr) return NewRef(env, false, CauseOf(self));
+    return nullptr;
+}
+
+jobject JNICALL CallObjectMethodV(JNIEnv* env, jobject object, jmethodID method, va_list) {
+    return CallObject(env, object, method);
+}
+
+jobject JNICALL CallObjectMethod(JNIEnv* env, jobject object, jmethodID method, ...) {
+    return CallObject(env, object, method);
+}
+
+jobject JNICALL CallObjectMethodA(JNIEnv* env, jobject object, jmethodID method, const jvalue*) {
+    return CallObject(env, object, method);
+}
+
+jthrowable JNICALL ExceptionOccurred(JNIEnv* jniEnv) {
+    ThreadState* env = Enter(jniEnv, "ExceptionOccurred");
+    Log({"ExceptionOccurred", env->exception != nullptr ? "result=1" : "result=0"});
+    return env->exception != nullptr ? static_cast<jthrowable>(NewRef(env, false, env->exception)) : nullptr;
 }
 
 jboolean JNICALL ExceptionCheck(JNIEnv* jniEnv) {
-    ThreadEnv* env = Enter(jniEnv, "ExceptionCheck");
-    Log({"ExceptionCheck", env->exceptionPending ? "result=1" : "result=0"});
-    return env->exceptionPending ? JNI_TRUE : JNI_FALSE;
+    ThreadState* env = Enter(jniEnv, "ExceptionCheck");
+    Log({"ExceptionCheck", env->exception != nullptr ? "result=1" : "result=0"});
+    return env->exception != nullptr ? JNI_TRUE : JNI_FALSE;
 }
 
 void JNICALL ExceptionClear(JNIEnv* jniEnv) {
-    ThreadEnv* env = Enter(jniEnv, "ExceptionClear");
+    ThreadState* env = Enter(jniEnv, "ExceptionClear");
     Log({"ExceptionClear"});
-    env->exceptionPending = false;
+    env->exception = nullptr;
+}
+
+jint JNICALL PushLocalFrame(JNIEnv* jniEnv, jint capacity) {
+    ThreadState* env = Enter(jniEnv, "PushLocalFrame");
+    bool refused = Failing("frame") || capacity < 0;
+    Log({"PushLocalFrame", "capacity=" + std::to_string(capacity), ThreadField(),
+         refused ? "result=" + std::to_string(JNI_ENOMEM) : "result=0"});
+    if (refused) {
+        Throw(env, MakeThrowable("java.lang.OutOfMemoryError: Java heap space", false));
+        return JNI_ENOMEM;
+    }
+    Guard guard;
+    env->frames.push_back(Frame{capacity, {}, false});
+    return JNI_OK;
+}
+
+// Deletes every local reference of the innermost frame; `result` comes back
+// as a reference of the frame below.
+jobject JNICALL PopLocalFrame(JNIEnv* jniEnv, jobject result) {
+    ThreadState* env = Enter(jniEnv, "PopLocalFrame");
+    Log({"PopLocalFrame", ThreadField(), "ref=" + RefState(result)});
+    Object* kept = ObjectOf(result);
+    bool pushed;
+    {
+        Guard guard;
+        pushed = env->frames.size() > 1;
+        if (pushed) {
+            for (Ref* ref : env->frames.back().refs) ref->deleted = true;
+            env->frames.pop_back();
+        }
+    }
+    if (!pushed) {
+        Log({"PopLocalFrameWithoutPush", ThreadField()});
+        return nullptr;
+    }
+    return kept != nullptr ? NewRef(env, false, kept) : nullptr;
+}
+
+jboolean JNICALL IsSameObject(JNIEnv* jniEnv, jobject first, jobject second) {
+    Enter(jniEnv, "IsSameObject");
+    bool same = ObjectOf(first) == ObjectOf(second);
+    Log({"IsSameObject", ThreadField(), "first=" + RefState(first), "second=" + RefState(second),
+         same ? "result=1" : "result=0"});
+    return same ? JNI_TRUE : JNI_FALSE;
+}
+
+jsize JNICALL GetStringLength(JNIEnv* jniEnv, jstring text) {
+    Enter(jniEnv, "GetStringLength");
+    Log({"GetStringLength", ThreadField(), "ref=" + RefState(text)});
+    Object* string = ObjectOf(text);
+    return string != nullptr && string->className == kStringClass ? static_cast<jsize>(string->text.size()) : 0;
+}
+
+void JNICALL GetStringRegion(JNIEnv* jniEnv, jstring text, jsize start, jsize length, jchar* buffer) {
+    ThreadState* env = Enter(jniEnv, "GetStringRegion");
+    Log({"GetStringRegion", "start=" + std::to_string(start), "length=" + std::to_string(length), ThreadField(),
+         "ref=" + RefState(text)});
+    Object* string = ObjectOf(text);
+    if (string == nullptr || string->className != kStringClass) return;
+    if (start < 0 || length < 0 || static_cast<size_t>(start) + static_cast<size_t>(length) > string->text.size()) {
+        Throw(env, MakeThrowable("java.lang.StringIndexOutOfBoundsException", false));
+        return;
+    }
+    for (jsize i = 0; i < length; ++i) buffer[i] = string->text[start + i];
 }
 
 jobject JNICALL NewGlobalRef(JNIEnv* jniEnv, jobject object) {
-    Enter(jniEnv, "NewGlobalRef");
+    ThreadState* env = Enter(jniEnv, "NewGlobalRef");
     std::string state = RefState(object);
     Log({"NewGlobalRef", ThreadField(), "ref=" + state});
     if (state != "valid") return nullptr;
-    return NewRef(true, Lookup(object)->className);
+    return NewRef(env, true, Lookup(object)->object);
 }
 
 void DeleteRef(JNIEnv* jniEnv, jobject object, const char* function) {
@@ -361,11 +703,21 @@ void FillTables() {
     nativeInterface.CallVoidMethod = CallVoidMethod;
     nativeInterface.CallVoidMethodV = CallVoidMethodV;
     nativeInterface.CallVoidMethodA = CallVoidMethodA;
+    nativeInterface.CallObjectMethod = CallObjectMethod;
+    nativeInterface.CallObjectMethodV = CallObjectMethodV;
+    nativeInterface.CallObjectMethodA = CallObjectMethodA;
+    nativeInterface.GetObjectClass = GetObjectClass;
+    nativeInterface.IsSameObject = IsSameObject;
+    nativeInterface.ExceptionOccurred = ExceptionOccurred;
     nativeInterface.ExceptionCheck = ExceptionCheck;
     nativeInterface.ExceptionClear = ExceptionClear;
     nativeInterface.NewGlobalRef = NewGlobalRef;
     nativeInterface.DeleteLocalRef = DeleteLocalRef;
     nativeInterface.DeleteGlobalRef = DeleteGlobalRef;
+    nativeInterface.PushLocalFrame = PushLocalFrame;
+    nativeInterface.PopLocalFrame = PopLocalFrame;
+    nativeInterface.GetStringLength = GetStringLength;
+    nativeInterface.GetStringRegion = GetStringRegion;
     invokeInterface.AttachCurrentThread = AttachCurrentThread;
     invokeInterface.DetachCurrentThread = DetachCurrentThread;
     invokeInterface.GetEnv = GetEnv;
@@ -418,4 +770,15 @@ extern "C" JNIEXPORT jint JNICALL JNI_GetCreatedJavaVMs(JavaVM** vms, jsize capa
     if (count != nullptr) *count = vmCreated ? 1 : 0;
     if (vmCreated && capacity > 0 && vms != nullptr) vms[0] = &theVm;
     return JNI_OK;
+}
+
+// For tests: the local references of env's thread still live, in all its
+// frames; a call that leaves none behind leaves this as it found it.
+extern "C" JNIEXPORT jint JNICALL StandinLiveLocalRefs(JNIEnv* env) {
+    ThreadState* state = StateOf(env);
+    Guard guard;
+    jint live = 0;
+    for (const Frame& frame : state->frames)
+        for (const Ref* ref : frame.refs) live += ref->deleted ? 0 : 1;
+    return live;
 }

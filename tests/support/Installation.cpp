@@ -93,6 +93,13 @@ std::vector<StandinEntry> EntriesOf(const std::vector<std::string>& log, const s
     return entries;
 }
 
+std::vector<StandinEntry> KernelCallsOf(const std::vector<std::string>& log) {
+    std::vector<StandinEntry> calls;
+    for (const StandinEntry& call : EntriesOf(log, "CallVoidMethod"))
+        if (call.size() > 1 && (call[1] == "start" || call[1] == "stop")) calls.push_back(call);
+    return calls;
+}
+
 std::string FieldOf(const StandinEntry& entry, const std::string& key) {
     for (const std::string& field : entry) {
         if (field.compare(0, key.size() + 1, key + "=") == 0) return field.substr(key.size() + 1);

@@ -57,6 +57,9 @@ using StandinEntry = std::vector<std::string>;
 
 // The record's entries of one call, e.g. "CallVoidMethod".
 std::vector<StandinEntry> EntriesOf(const std::vector<std::string>& log, const std::string& call);
+// The record's calls of the kernel's start and stop, in order (the host's
+// other CallVoidMethod calls, printing a stack trace, left out).
+std::vector<StandinEntry> KernelCallsOf(const std::vector<std::string>& log);
 // The value of a "key=value" field of an entry, or "" when it has none.
 std::string FieldOf(const StandinEntry& entry, const std::string& key);
 

@@ -1,0 +1,31 @@
+#ifndef REPORT_DETAIL_H
+#define REPORT_DETAIL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// What an administrator needs to act on a failure, beside its fixed message:
+// UTF-8 text in a buffer of its own, so that building it needs no memory.
+// Text past the capacity is cut, visibly, and never splits a character.
+// Data appended here is only ever copied, never read as a format.
+enum { kDetailCapacity = 31000 };  // bytes; one event string holds 31,839 UTF-16 characters
+
+struct Detail {
+    char text[kDetailCapacity + 1];
+    size_t length;
+    bool cut;
+};
+
+void ClearDetail(Detail* detail);
+void AppendText(Detail* detail, const char* utf8);
+void AppendNumber(Detail* detail, long number);
+// `count` UTF-16 code units, as the VM hands out a string; a lone surrogate
+// becomes U+FFFD.
+void AppendUtf16(Detail* detail, const uint16_t* units, size_t count);
+// Text in the ANSI code page, as Windows hands out paths and messages.
+void AppendAnsi(Detail* detail, const char* text);
+// A long text keeps its first and last `keep` bytes and says how many it
+// left out between them.
+void AppendShortened(Detail* detail, const char* utf8, size_t keep);
+
+#endif
