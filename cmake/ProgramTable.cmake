@@ -1,7 +1,9 @@
 # Writes the table of the five programs for tests and scripts, from the one
 # program list (profiles/CMakeLists.txt) and the built targets:
 #   <build>/programs.json      name, profile values, path of each built program,
-#                              the stand-in VM and (Windows) the planted program
+#                              the stand-in VM and (Windows) the planted program;
+#                              the project version and each program's version
+#                              resource strings, and (Windows) the resource reader
 #   <build>/tests/Programs.h   the same rows for the C++ suites (test builds)
 
 function(json_string out text)
@@ -9,6 +11,8 @@ function(json_string out text)
     string(REPLACE "\"" "\\\"" text "${text}")
     set(${out} "\"${text}\"" PARENT_SCOPE)
 endfunction()
+
+include("${PROJECT_SOURCE_DIR}/resources/Resources.cmake")
 
 function(write_program_table)
     set(json_rows "")
@@ -29,26 +33,38 @@ function(write_program_table)
         json_string(display_json "${display}")
         json_string(banner_json "${banner}")
         string(REGEX REPLACE "\"$" "\\\\n\"" banner_json "${banner_json}")
+        halvern_program_strings(resource ${name})
+        set(resource_json "")
+        set(separator "")
+        foreach(field CompanyName LegalCopyright ProductName)
+            json_string(text_json "${resource_${field}}")
+            string(APPEND resource_json "${separator}\"${field}\": ${text_json}")
+            set(separator ", ")
+        endforeach()
         list(APPEND json_rows
-             "    {\"name\": \"${name}\", \"serviceName\": \"${name}\", \"displayName\": ${display_json}, \"bannerLine\": ${banner_json}, \"kernelClassName\": \"${kernel}\", \"initFileName\": \"${init}\", \"echoErrors\": ${echo_json}, \"path\": \"$<TARGET_FILE:${name}>\"}")
+             "    {\"name\": \"${name}\", \"serviceName\": \"${name}\", \"displayName\": ${display_json}, \"bannerLine\": ${banner_json}, \"kernelClassName\": \"${kernel}\", \"initFileName\": \"${init}\", \"echoErrors\": ${echo_json}, \"path\": \"$<TARGET_FILE:${name}>\", \"versionStrings\": {${resource_json}}}")
         string(APPEND cpp_rows
                "    {\"${name}\", \"${name}\", \"${display}\", \"${banner}\\n\", \"${kernel}\", \"${init}\", ${echo_json}, \"$<TARGET_FILE:${name}>\"},\n")
     endforeach()
     list(JOIN json_rows ",\n" json_programs)
     math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
     set(planted "null")
+    set(resource_reader "null")
     if(WIN32)
         set(planted "\"$<TARGET_FILE:planted_program>\"")
+        set(resource_reader "\"$<TARGET_FILE:resource_reader>\"")
     endif()
     file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/programs.json" CONTENT
 "{
   \"system\": \"${CMAKE_SYSTEM_NAME}\",
   \"bits\": ${bits},
+  \"version\": \"${PROJECT_VERSION}\",
   \"programs\": [
 ${json_programs}
   ],
   \"standinJvm\": \"$<TARGET_FILE:standin_jvm>\",
-  \"planted\": ${planted}
+  \"planted\": ${planted},
+  \"resourceReader\": ${resource_reader}
 }
 ")
     if(HALVERN_BUILD_TESTS)

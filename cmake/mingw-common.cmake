@@ -17,3 +17,22 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Release programs ship without a symbol table.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
+
+# Reproducible programs: the same sources give the same bytes wherever and
+# whenever they are built. No build path is recorded (file names in debug
+# information and __FILE__; the flags apply from a build folder's first
+# configuration on), and ld stamps the PE header with SOURCE_DATE_EPOCH,
+# which it would otherwise replace with the current time: links get the
+# value this build is configured with, or 0.
+set(CMAKE_C_FLAGS_INIT "-ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=")
+set(CMAKE_CXX_FLAGS_INIT "${CMAKE_C_FLAGS_INIT}")
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(HALVERN_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+else()
+    set(HALVERN_SOURCE_DATE_EPOCH 0)
+endif()
+if(NOT HALVERN_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH is \"${HALVERN_SOURCE_DATE_EPOCH}\", not a number of seconds")
+endif()
+set(CMAKE_C_LINKER_LAUNCHER "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${HALVERN_SOURCE_DATE_EPOCH}")
+set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_C_LINKER_LAUNCHER})

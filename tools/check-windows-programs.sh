@@ -2,9 +2,32 @@
 # Checks the built Windows programs, as each Windows build lists them in its
 # programs.json: PE console executables for the right machine, importing
 # system DLLs only (static runtimes), each carrying its own service name and
-# no other program's.
+# no other program's, one version resource with the project's version, one
+# application manifest, and no signature.
+#
+#   tools/check-windows-programs.sh                  the programs of the win32 and win64 builds
+#   tools/check-windows-programs.sh --release        tools/release.sh, run twice on two copies of
+#                                                    the tree: bit-identical programs and archives,
+#                                                    archive contents and checksums
+#   tools/check-windows-programs.sh --signing DIR    tools/sign.sh on copies of the built programs
+#                                                    (DIR/win32, DIR/win64; tests/wine/run.sh
+#                                                    --signed runs them) with a throw-away
+#                                                    certificate: osslsigncode verify
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
+
+mode=programs
+case "${1:-}" in
+    "") ;;
+    --release) [ $# -eq 1 ] && mode=release ;;
+    --signing) [ $# -eq 2 ] && mode=signing && signed_dir=$2 ;;
+esac
+if [ "$mode" = programs ] && [ $# -gt 0 ]; then
+    echo "usage: $0 [--release | --signing DIR]" >&2
+    exit 2
+fi
+# The project version, from its one place (the top CMakeLists.txt).
+project_version=$(sed -n 's/^project(HalvernServiceHosts VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 
 system_dlls='^(kernel32|advapi32|msvcrt|ntdll|user32|ws2_32|shell32|ole32)\.dll$'
 passed=0
@@ -71,6 +94,347 @@ names_only_itself() {
     done
 }
 
+# The resources as the mingw windres reads them from a program.
+resources() {
+    "$machine-w64-mingw32-windres" -i "$1" -O rc 2>/dev/null
+}
+
+# One version resource, whose numbers are the project version (four numbers,
+# missing ones 0), and one manifest, both under the id 1.
+has_version_and_manifest() {
+    local listing numbers
+    listing=$(resources "$1")
+    numbers=$(tr . '\n' <<<"$project_version.0.0.0" | head -4 | paste -sd, | sed 's/,/, /g')
+    [ "$(grep -c '^1 VERSIONINFO$' <<<"$listing")" -eq 1 ] || { echo "  version resources: $(grep -c VERSIONINFO <<<"$listing")"; return 1; }
+    grep -qx " FILEVERSION $numbers" <<<"$listing" || { echo "  $(grep FILEVERSION <<<"$listing"), not $numbers"; return 1; }
+    grep -qx " PRODUCTVERSION $numbers" <<<"$listing" || { echo "  $(grep PRODUCTVERSION <<<"$listing"), not $numbers"; return 1; }
+    if [ "$(grep -c '^[0-9A-Za-z_"]* 24 ' <<<"$listing")" -ne 1 ] || ! grep -q '^1 24 ' <<<"$listing"; then
+        echo "  manifests: $(grep '^[0-9A-Za-z_"]* 24 ' <<<"$listing" | tr '\n' ' ')"
+        return 1
+    fi
+}
+
+# The size of a PE file's certificate table: 0 when it is not signed.
+signature_size() {
+    local size
+    size=$("$objdump" -p "$1" | awk '/Security Directory/ {print $3}')
+    [ -n "$size" ] && echo $((16#$size))
+}
+
+is_unsigned() {
+    [ "$(signature_size "$1")" = 0 ]
+}
+
+is_signed() {
+    local size
+    size=$(signature_size "$1")
+    [ -n "$size" ] && [ "$size" -gt 0 ]
+}
+
+# --- --release ----------------------------------------------------------------
+
+# halvern-service-hosts-<version>-<preset>.zip: the one folder with the
+# programs in name order, README.txt and SHA256SUMS; regular files of fixed
+# modes and, all entries, the time of SOURCE_DATE_EPOCH.
+archive_entries_are() {
+    python3 -B - "$@" <<'PYTHON'
+import sys
+import time
+import zipfile
+archive, folder, epoch, programs = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
+stamp = time.gmtime(max(epoch, 315532800))[:6]
+stamp = stamp[:5] + (stamp[5] // 2 * 2,)
+expected = [(folder + "/", 0o40755, stamp)]
+expected += [(folder + "/" + name, 0o100755, stamp) for name in sorted(programs)]
+expected += [(folder + "/" + name, 0o100644, stamp) for name in ("README.txt", "SHA256SUMS")]
+with zipfile.ZipFile(archive) as zip_file:
+    actual = [(info.filename, info.external_attr >> 16, info.date_time) for info in zip_file.infolist()]
+if actual != expected:
+    sys.exit("  entries %r,\n  expected %r" % (actual, expected))
+PYTHON
+}
+
+checksums_hold() {
+    (cd "$1" && sha256sum --check --strict --quiet SHA256SUMS)
+}
+
+same_files() {
+    local first=$1 second=$2 name
+    shift 2
+    for name in "$@"; do
+        cmp "$first/$name" "$second/$name" || return 1
+    done
+}
+
+all_unsigned() {
+    local folder=$1 name
+    shift
+    for name in "$@"; do
+        is_unsigned "$folder/$name" || { echo "  $name is signed"; return 1; }
+    done
+}
+
+readme_is_complete() {
+    local readme=$1 word
+    grep -q $'\r$' "$readme" || { echo "  not in CR LF lines"; return 1; }
+    ! grep -q '@[A-Z]*@' "$readme" || { echo "  unfilled: $(grep -o '@[A-Z]*@' "$readme" | sort -u | tr '\n' ' ')"; return 1; }
+    for word in "${programs[@]}" "$project_version" install uninstall run 1073 1060 1072 "event id 2" \
+            -Xbootclasspath/p: -Xbootclasspath/a: 'bin\server\jvm.dll' 'lib\util\*.jar'; do
+        grep -qF -- "$word" "$readme" || { echo "  does not mention $word"; return 1; }
+    done
+}
+
+release_checks() {
+    local epoch copy preset folder archive
+    work=$(mktemp -d "${TMPDIR:-/tmp}/halvern-release-check.XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+    epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+    # Two copies of this tree, taken at once, in folders of different names
+    # and depths: a path of the build machine inside a program or an archive
+    # shows up as a difference.
+    mkdir -p "$work/a/src" "$work/second/b/src"
+    tar -c --exclude=./build --exclude=./dist --exclude=./.git . | tar -x -C "$work/a/src"
+    cp -a "$work/a/src/." "$work/second/b/src"
+    for copy in a second/b; do
+        check "tools/release.sh in $copy" env SOURCE_DATE_EPOCH="$epoch" \
+            "$work/$copy/src/tools/release.sh" --out "$work/$copy/out" --build "$work/$copy/build" >/dev/null ||
+            return
+    done
+    mapfile -t programs < <(cd "$work/a/build/win64/dist" && ls)
+    for preset in win32 win64; do
+        folder=halvern-service-hosts-$project_version-$preset
+        archive=$folder.zip
+        check "$preset programs built twice are bit-identical" \
+            same_files "$work/a/build/$preset/dist" "$work/second/b/build/$preset/dist" "${programs[@]}"
+        check "$archive built twice is bit-identical" same_files "$work/a/out" "$work/second/b/out" "$archive"
+        check "$archive: its entries" archive_entries_are "$work/a/out/$archive" "$folder" "$epoch" "${programs[@]}"
+        mkdir -p "$work/unpacked/$preset"
+        check "$archive unpacks" python3 -m zipfile -e "$work/a/out/$archive" "$work/unpacked/$preset" || continue
+        check "$archive: SHA256SUMS holds for its files" checksums_hold "$work/unpacked/$preset/$folder"
+        check "$archive: the programs of the build" \
+            same_files "$work/unpacked/$preset/$folder" "$work/a/build/$preset/dist" "${programs[@]}"
+        check "$archive: unsigned programs" all_unsigned "$work/unpacked/$preset/$folder" "${programs[@]}"
+        check "$archive: README.txt for administrators" readme_is_complete "$work/unpacked/$preset/$folder/README.txt"
+    done
+    check "the archives' SHA256SUMS holds" checksums_hold "$work/a/out"
+    check "SHA256SUMS built twice is bit-identical" same_files "$work/a/out" "$work/second/b/out" SHA256SUMS
+}
+
+# --- --signing DIR ------------------------------------------------------------
+
+# tools/sign.sh FOLDER|PROGRAM with the given environment and nothing of the
+# caller's signing environment; only its errors show.
+sign() {
+    env -u HALVERN_SIGN_PFX -u HALVERN_SIGN_KEY -u HALVERN_SIGN_CERT -u HALVERN_SIGN_PASSWORD \
+        -u HALVERN_SIGN_PASSWORD_FILE -u HALVERN_SIGN_TIMESTAMP_URL "$@" >/dev/null
+}
+
+# "<current> <calculated>": the digest the signature holds and the program's.
+digests() {
+    sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p; s/^Calculated message digest *: *\([0-9A-F]*\).*/\1/p' |
+        paste -sd' '
+}
+
+# osslsigncode verify with the throw-away root as the one trusted: a SHA-256
+# signature over the program as it is, by a certificate that chains to it.
+verifies_against() {
+    local output code current calculated
+    output=$(osslsigncode verify -in "$1" -CAfile "$2" 2>&1)
+    code=$?
+    read -r current calculated <<<"$(digests <<<"$output")"
+    if [ $code -eq 0 ] && grep -qx "Signature verification: ok" <<<"$output" &&
+            grep -q "^Message digest algorithm *: SHA256" <<<"$output" &&
+            [ -n "$current" ] && [ "$current" = "$calculated" ]; then
+        return 0
+    fi
+    grep -E "digest|verification|Error|Failed" <<<"$output" | sed 's/^/  /'
+    return 1
+}
+
+# What verify reports when the root is not trusted (a real release's root is
+# in Windows' store, not here): the signature's structure and digest hold,
+# and its only complaint is the self-signed root (of the signer's chain, and
+# of a time stamp's).
+only_the_root_is_untrusted() {
+    local output code current calculated
+    output=$(osslsigncode verify -in "$1" -CAfile "$2" 2>&1)
+    code=$?
+    read -r current calculated <<<"$(digests <<<"$output")"
+    if [ $code -ne 0 ] && grep -q "Error: self-signed certificate" <<<"$output" &&
+            ! grep "Error:" <<<"$output" | grep -qv "Error: self-signed certificate$" &&
+            ! grep -q MISMATCH <<<"$output" &&
+            [ -n "$current" ] && [ "$current" = "$calculated" ]; then
+        return 0
+    fi
+    grep -E "digest|verification|Error|Failed" <<<"$output" | sed 's/^/  /'
+    return 1
+}
+
+# A program changed after signing no longer verifies.
+fails_once_changed() {
+    local changed=$keys/changed.exe byte
+    cp "$1" "$changed"
+    byte=$(od -An -tu1 -j1100 -N1 "$changed")
+    printf '%b' "\\x$(printf %02x $(((byte + 1) % 256)))" | dd of="$changed" bs=1 seek=1100 conv=notrunc status=none
+    ! verifies_against "$changed" "$2" >/dev/null
+}
+
+# A local RFC 3161 time-stamping service, answered by openssl ts with the
+# throw-away certificate in $keys; sets tsa_url once it listens.
+start_time_stamping() {
+    cat >"$keys/tsa.cnf" <<EOF
+[ tsa ]
+default_tsa = throw_away
+[ throw_away ]
+serial = $keys/tsa-serial
+signer_cert = $keys/tsa-cert.pem
+signer_key = $keys/tsa-key.pem
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.4146.2.3
+digests = sha1, sha256, sha384, sha512
+ess_cert_id_alg = sha256
+EOF
+    python3 -B - "$keys/tsa.cnf" >"$keys/tsa.port" 2>"$keys/tsa.log" <<'PYTHON' &
+import http.server
+import os
+import subprocess
+import sys
+import tempfile
+
+
+class TimeStamping(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        with tempfile.TemporaryDirectory() as work:
+            with open(os.path.join(work, "query"), "wb") as f:
+                f.write(query)
+            subprocess.run(["openssl", "ts", "-reply", "-config", sys.argv[1], "-queryfile",
+                            os.path.join(work, "query"), "-out", os.path.join(work, "reply")], check=True)
+            with open(os.path.join(work, "reply"), "rb") as f:
+                reply = f.read()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+
+server = http.server.HTTPServer(("127.0.0.1", 0), TimeStamping)
+print(server.server_address[1], flush=True)
+server.serve_forever()
+PYTHON
+    tsa_pid=$!
+    local waited=0
+    while [ ! -s "$keys/tsa.port" ] && [ $waited -lt 50 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    [ -s "$keys/tsa.port" ] || { sed 's/^/  /' "$keys/tsa.log"; return 1; }
+    tsa_url=http://127.0.0.1:$(cat "$keys/tsa.port")/
+}
+
+# Signed with a time stamp that the throw-away time-stamping service gave.
+is_time_stamped() {
+    local output
+    output=$(osslsigncode verify -in "$1" -CAfile "$2" -TSA-CAfile "$3" 2>&1) &&
+        grep -qx "Timestamp Server Signature verification: ok" <<<"$output" && return 0
+    grep -E "Timestamp|verification|Error|Failed" <<<"$output" | sed 's/^/  /'
+    return 1
+}
+
+signs_nothing() {
+    local program=$1 before=$keys/before.exe
+    shift
+    cp "$program" "$before"
+    if sign "$@" tools/sign.sh "$program" 2>/dev/null; then
+        echo "  sign.sh succeeded"
+        return 1
+    fi
+    cmp "$before" "$program"
+}
+
+signing_checks() {
+    local preset bits rows exe name
+    keys=$(mktemp -d "${TMPDIR:-/tmp}/halvern-signing-check.XXXXXX")
+    tsa_pid=""
+    trap '[ -z "$tsa_pid" ] || kill "$tsa_pid"; rm -rf "$keys"' EXIT
+    # The throw-away certificates, in a temporary folder only: a code-signing
+    # one, its key also encrypted and as a PFX, an unrelated root, and a
+    # time-stamping one.
+    if ! {
+        printf 'throw-away %s\n' "$RANDOM$RANDOM" >"$keys/password" &&
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Halvern throw-away test signer" \
+            -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+            -keyout "$keys/key.pem" -out "$keys/cert.pem" &&
+        openssl pkey -in "$keys/key.pem" -aes256 -passout "file:$keys/password" -out "$keys/key-encrypted.pem" &&
+        openssl pkcs12 -export -inkey "$keys/key.pem" -in "$keys/cert.pem" -passout "file:$keys/password" \
+            -out "$keys/signer.pfx" &&
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Halvern unrelated root" \
+            -keyout "$keys/other-key.pem" -out "$keys/other-root.pem" &&
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Halvern throw-away time stamps" \
+            -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=critical,timeStamping" \
+            -keyout "$keys/tsa-key.pem" -out "$keys/tsa-cert.pem"
+    } >"$keys/openssl.log" 2>&1; then
+        cat "$keys/openssl.log"
+        check "throw-away certificates made" false
+        return
+    fi
+    check "a local time-stamping service" start_time_stamping || tsa_url=http://127.0.0.1:9/
+    rm -rf "$signed_dir"
+    for target in win32:32:i686:pfx win64:64:x86_64:pem; do
+        IFS=: read -r preset bits machine how <<<"$target"
+        objdump=$machine-w64-mingw32-objdump
+        rows=""
+        check "build/$preset/programs.json lists the $bits-bit Windows programs" \
+            lists_programs "build/$preset/programs.json" "$bits" || continue
+        mkdir -p "$signed_dir/$preset"
+        while IFS=$'\t' read -r _ _ exe; do
+            cp "$exe" "$signed_dir/$preset/"
+        done <<<"$rows"
+        if [ "$how" = pfx ]; then
+            check "tools/sign.sh signs the $preset programs with a PFX and a password file" \
+                sign HALVERN_SIGN_PFX="$keys/signer.pfx" HALVERN_SIGN_PASSWORD_FILE="$keys/password" \
+                tools/sign.sh "$signed_dir/$preset"
+        else
+            check "tools/sign.sh signs the $preset programs with a PEM key and certificate, password from the environment, time-stamped" \
+                sign HALVERN_SIGN_KEY="$keys/key-encrypted.pem" HALVERN_SIGN_CERT="$keys/cert.pem" \
+                HALVERN_SIGN_PASSWORD="$(head -1 "$keys/password")" no_proxy=127.0.0.1 \
+                tools/sign.sh --timestamp "$tsa_url" "$signed_dir/$preset"
+        fi
+        for exe in "$signed_dir/$preset"/*.exe; do
+            name=${exe#"$PWD/"}
+            check "$name is signed" is_signed "$exe"
+            check "$name verifies against the throw-away root" verifies_against "$exe" "$keys/cert.pem"
+            check "$name: an untrusted root is verify's only complaint" \
+                only_the_root_is_untrusted "$exe" "$keys/other-root.pem"
+            if [ "$how" = pem ]; then
+                check "$name carries a verified time stamp" is_time_stamped "$exe" "$keys/cert.pem" "$keys/tsa-cert.pem"
+            fi
+        done
+        check "a $preset program changed after signing fails verify" \
+            fails_once_changed "$signed_dir/$preset/$(cut -f1 <<<"$rows" | head -1).exe" "$keys/cert.pem"
+    done
+    exe=("$signed_dir"/win64/*.exe)
+    check "tools/sign.sh without a certificate signs nothing" signs_nothing "${exe[0]}"
+    check "tools/sign.sh with a wrong password signs nothing" signs_nothing "${exe[0]}" \
+        HALVERN_SIGN_PFX="$keys/signer.pfx" HALVERN_SIGN_PASSWORD=wrong
+}
+
+if [ "$mode" = signing ]; then
+    signing_checks
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+fi
+
+if [ "$mode" = release ]; then
+    objdump=x86_64-w64-mingw32-objdump  # reads both PE formats
+    release_checks
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+fi
+
 for target in win32:32:PE32:i686 win64:64:PE32+:x86_64; do
     IFS=: read -r preset bits format machine <<<"$target"
     objdump=$machine-w64-mingw32-objdump
@@ -84,6 +448,8 @@ for target in win32:32:PE32:i686 win64:64:PE32+:x86_64; do
         check "$shown is a $format console program" is_console_program_for "$exe" "$format"
         check "$shown imports system DLLs only" imports_only_system_dlls "$exe"
         check "$shown names its own service and no other" names_only_itself "$exe" "$service"
+        check "$shown carries the project version and a manifest" has_version_and_manifest "$exe"
+        check "$shown is unsigned" is_unsigned "$exe"
     done <<<"$rows"
 done
 

@@ -11,6 +11,7 @@ packages=(
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 libwine
     valgrind python3 file binutils
+    osslsigncode openssl
 )
 # 32-bit Wine runs the products' real i686 target where the kernel can
 # execute 32-bit programs.

@@ -1,8 +1,10 @@
 #!/bin/bash
 # Sets up what is missing, then builds every target and runs every test:
 # the native suites (plain, under the sanitizers and under valgrind), a
-# bounded fuzzing run, the Windows builds and their checks, and the Windows
-# programs end to end under Wine. Exits non-zero on the first failing stage.
+# bounded fuzzing run, the Windows builds and their checks, the release
+# archives (built twice, compared), signing with a throw-away certificate,
+# and the Windows programs (and their signed copies) end to end under Wine.
+# Exits non-zero on the first failing stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,7 +38,13 @@ for preset in win32 win64; do
 done
 tools/check-windows-programs.sh
 
+stage "release archives, built twice from two copies of the tree: bit-identical"
+tools/check-windows-programs.sh --release
+
+stage "signing with a throw-away certificate"
+tools/check-windows-programs.sh --signing build/signing-check
+
 stage "Windows programs under Wine"
-tests/wine/run.sh
+tests/wine/run.sh --signed build/signing-check/win64 --signed build/signing-check/win32
 
 stage "all tests passed"

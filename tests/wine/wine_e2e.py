@@ -13,21 +13,25 @@ server (which starts services.exe) carries WINEDEBUG and a standard error
 that we keep. Console runs carry their own.
 
 Builds nothing: each leg runs what one Windows build lists in its
-programs.json (the programs, the stand-in VM, the planted program).
+programs.json (the programs, the stand-in VM, the planted program, the
+resource reader), and signed copies of the programs when given (--signed).
 
 Each check prints PASS or FAIL with its name; the last line is
 "N passed, N failed" (", N skipped" when a leg could not run).
 """
 
 import argparse
+import json
 import os
 import re
 import select
 import shutil
+import struct
 import subprocess
 import sys
 import time
 import traceback
+import xml.etree.ElementTree as ElementTree
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -74,6 +78,23 @@ FAILED_STARTS = [
     ("a kernel class the VM cannot find", lambda tree: tree.standin_configured("fail=class\n"),
      "Cannot locate the Kernel class"),
 ]
+
+# What every program's version resource holds beside the program table's
+# strings: an application (VFT_APP) for Windows NT (VOS_NT_WINDOWS32), no
+# debug or pre-release flags, US English strings in Unicode (0409, 04b0).
+VERSION_FIXED = {"Signature": "0xfeef04bd", "FILEFLAGS": "0x0", "FILEOS": "0x40004", "FILETYPE": "0x1",
+                 "Translation": "040904b0"}
+# Its one manifest: asInvoker, the Windows 7, 8, 8.1 and 10/11 entries, and
+# no other setting (a code page, long paths, DPI awareness, ...).
+MANIFEST_ELEMENTS = {"assembly", "trustInfo", "security", "requestedPrivileges", "requestedExecutionLevel",
+                     "compatibility", "application", "supportedOS"}
+EXPECTED_MANIFEST = {
+    "manifests": ["RT_MANIFEST.1"],
+    "execution level": [("asInvoker", "false")],
+    "supported OS": sorted(["{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]),
+    "other elements": [],
+}
 
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
 SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_RUNNING = 1, 2, 3, 4
@@ -368,15 +389,65 @@ def expected_entry(service, message):
              "strings": 1, "data size": 0, "messages": [message]}]
 
 
+# --- Resources and signatures, as the files hold them --------------------------
+
+def manifest_facts(values):
+    """What matters of the manifests the resource reader printed."""
+    names = sorted(key for key in values if key.startswith("RT_MANIFEST."))
+    facts = {"manifests": names}
+    if not names:
+        return facts
+    try:
+        root = ElementTree.fromstring(bytes.fromhex(values[names[0]]))
+    except (ValueError, ElementTree.ParseError) as error:
+        facts["error"] = str(error)
+        return facts
+    elements = [(element.tag.rpartition("}")[2], element) for element in root.iter()]
+    facts["execution level"] = [(e.get("level"), e.get("uiAccess")) for tag, e in elements
+                                if tag == "requestedExecutionLevel"]
+    facts["supported OS"] = sorted((e.get("Id") or "").lower() for tag, e in elements if tag == "supportedOS")
+    facts["other elements"] = sorted({tag for tag, _ in elements} - MANIFEST_ELEMENTS)
+    return facts
+
+
+def pe_facts(path):
+    """(bits, size of the certificate table) of a PE file; None when it is not one."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+        header = struct.unpack_from("<I", head, 0x3c)[0]
+        if head[:2] != b"MZ" or head[header:header + 4] != b"PE\0\0":
+            return None
+        optional = header + 24
+        bits, directories = {0x10b: (32, optional + 96), 0x20b: (64, optional + 112)}[
+            struct.unpack_from("<H", head, optional)[0]]
+        _, certificates = struct.unpack_from("<II", head, directories + 4 * 8)  # entry 4: security
+        return bits, certificates
+    except (OSError, struct.error, KeyError):
+        return None
+
+
+def version_resource_table(programs_json):
+    """The project version and each program's version strings, as the build
+    wrote them into programs.json, with the resource reader's path."""
+    with open(programs_json, encoding="utf-8") as f:
+        data = json.load(f)
+    return {"version": data.get("version"), "reader": data.get("resourceReader"),
+            "strings": {row.get("name"): row.get("versionStrings") for row in data.get("programs", [])}}
+
+
 # --- One leg: the programs of one bitness ------------------------------------
 
 class Leg:
-    def __init__(self, results, wine, name, table, loader):
+    def __init__(self, results, wine, name, table, loader, signed_dirs=()):
         self.results = results
         self.wine = wine
         self.name = name
         self.table = table
         self.loader = loader
+        self.signed_dirs = signed_dirs
+        self.signed_checked = set()
+        self.resource_table = version_resource_table(table.source)
 
     def check(self, name, ok, detail=""):
         return self.results.check("[%s] %s" % (self.name, name), ok, detail)
@@ -399,12 +470,41 @@ class Leg:
         return windows_path, tree
 
     @staticmethod
-    def expected_options(program):
+    def expected_options(program, modular=False):
         # Wine, like NTFS, lists a directory in case-insensitive name order.
         jars = sorted(JARS, key=str.upper)
         return (["-Dapplication.home=..", "-Djava.library.path=..\\lib"]
                 + [option % program if "%s" in option else option for option in INIT_OPTIONS]
-                + ["-Xbootclasspath/p:" + ";".join("..\\lib\\util\\" + jar for jar in jars)])
+                + [("-Xbootclasspath/a:" if modular else "-Xbootclasspath/p:")
+                   + ";".join("..\\lib\\util\\" + jar for jar in jars)])
+
+    def expected_version_resource(self, row):
+        """Every field the resource reader prints but the manifests: the
+        project version as Windows keeps it (four numbers, missing ones 0) in
+        both the numbers and the strings; the program's own names; the
+        table's strings."""
+        version = ".".join(((self.resource_table["version"] or "").split(".") + ["0"] * 4)[:4])
+        expected = dict(VERSION_FIXED, FILEVERSION=version, PRODUCTVERSION=version, FileVersion=version,
+                        ProductVersion=version, FileDescription=row.display_name, InternalName=row.name,
+                        OriginalFilename=os.path.basename(row.path))
+        expected.update(self.resource_table["strings"].get(row.name) or {})
+        return expected
+
+    def check_resources(self, what, row, program_path):
+        """The version resource and the manifest of the program at program_path
+        (a Windows path), read back through version.dll and FindResource."""
+        reader = self.resource_table["reader"]
+        done = run([self.loader, reader or "(no resource reader in programs.json)", program_path], self.wine.env)
+        values = {}
+        for line in done.text().splitlines():
+            key, _, value = line.partition("=")
+            values[key] = value
+        if not self.check("%s: resources read" % what, done.code == 0, done.describe()):
+            return
+        self.expect_equal("%s: version resource" % what,
+                          {k: v for k, v in values.items() if not k.startswith("RT_MANIFEST.")},
+                          self.expected_version_resource(row))
+        self.expect_equal("%s: application manifest" % what, manifest_facts(values), EXPECTED_MANIFEST)
 
     # Starting programs ----------------------------------------------------
 
@@ -455,7 +555,8 @@ class Leg:
             self.expect_equal("%s: %s" % (program, name), (done.code, done.text()), (0, expected_out))
             return done
 
-        usage = "\r\n%sUsage:\r\n\t%s [install|uninstall]\r\n" % (row.banner_line.replace("\n", "\r\n"), path)
+        self.check_resources(program, row, path)
+        usage = self.usage(row, path)
         for name, args in USAGE_CASES:
             console_says(name, args, usage)
         self.expect_equal("%s: the usage commands registered nothing" % program,
@@ -571,6 +672,42 @@ class Leg:
         console_says("uninstall once gone", ["uninstall"], "Error opening service\r\n")
         self.remove_leftover(service)
 
+    @staticmethod
+    def usage(row, path):
+        return "\r\n%sUsage:\r\n\t%s [install|uninstall]\r\n" % (row.banner_line.replace("\n", "\r\n"), path)
+
+    def run_modular(self, row):
+        """A console run on a modular VM (one that knows JNI 9): the jars are
+        appended to the boot class path instead of prepended, the rest of the
+        options unchanged."""
+        program = row.name
+        path, tree = self.lay_out(["halvern", self.name, "modular", program.lower()], row)
+        tree.set_standin_conf("vm=modular\n")
+        done = self.console(path, ["run"], stdin=b"\n\n")
+        self.expect_equal("%s on a modular VM: the VM's options" % program,
+                          recorded_options(tree.standin_events()), self.expected_options(program, modular=True))
+        self.check("%s on a modular VM: the kernel started and stopped" % program,
+                   [c[0] for c in kernel_calls(tree.standin_events())] == ["start", "stop"], done.describe())
+
+    def run_signed(self):
+        """The signed copies of this leg's programs (--signed): signed, and
+        still the same programs: usage, version resource, manifest."""
+        for directory in self.signed_dirs:
+            for row in self.table.programs:
+                signed = os.path.join(directory, os.path.basename(row.path))
+                facts = pe_facts(signed) if os.path.isfile(signed) else None
+                if facts is None or facts[0] != self.table.bits:
+                    continue
+                self.signed_checked.add(directory)
+                what = "signed %s (%s)" % (row.name, os.path.relpath(directory))
+                self.check("%s: carries a signature" % what, facts[1] > 0, "no certificate table")
+                home = ["halvern", self.name, "signed", row.name.lower()]
+                tree = halvern_install.lay_out(self.wine.drive_c(*home), signed, replace=True)
+                path = "C:\\" + "\\".join(home) + "\\bin\\" + os.path.basename(tree.program)
+                done = self.console(path, [])
+                self.expect_equal("%s: usage" % what, (done.code, done.text()), (0, self.usage(row, path)))
+                self.check_resources(what, row, path)
+
     def check_console_kernel(self, program, name, tree, err):
         calls = kernel_calls(tree.standin_events())
         ok = (len(calls) == 2 and calls[0][0] == "start" and calls[1][0] == "stop"
@@ -651,6 +788,8 @@ class Leg:
     def run(self):
         for row in self.table.programs:
             self.run_program(row)
+        self.run_modular(self.table.programs[0])
+        self.run_signed()
         self.run_blanks()
 
 
@@ -693,9 +832,16 @@ def main():
                         help="the programs.json of a Windows build, one leg each (default: build/win64 and "
                              "build/win32, in that order)")
     parser.add_argument("--work", default=os.path.join(source_dir, "build", "wine-e2e"))
+    parser.add_argument("--signed", action="append", default=[], metavar="DIR",
+                        help="a folder of signed copies of the programs (tools/sign.sh); each is checked in the "
+                             "leg of its bitness")
     args = parser.parse_args()
     tables = args.programs or [os.path.join(source_dir, "build", preset, "programs.json")
                                for preset in ("win64", "win32")]
+
+    signed_dirs = [os.path.realpath(directory) for directory in args.signed]
+    signed_checked = set()
+    skipped_leg = False
 
     began = time.monotonic()
     results = Results()
@@ -710,12 +856,23 @@ def main():
                     no_32bit = why_no_32bit(wine)
                     if no_32bit is not None:
                         results.skip("[%s] the 32-bit programs under Wine (leg skipped)" % name, no_32bit)
+                        skipped_leg = True
                         continue
                 if results.check("[%s] programs and stand-in VM built" % name, table is not None, problem or ""):
                     loader = wine.loader32 if table.bits == 32 else wine.loader64
                     print("== [%s] %s with %s, under %s" % (name, table.source, table.standin_jvm, loader),
                           flush=True)
-                    Leg(results, wine, name, table, loader).run()
+                    leg = Leg(results, wine, name, table, loader, signed_dirs)
+                    leg.run()
+                    signed_checked |= leg.signed_checked
+            for directory in signed_dirs:
+                if directory in signed_checked:
+                    continue
+                if skipped_leg:
+                    results.skip("signed programs in %s" % directory, "not of a leg that ran")
+                else:
+                    results.check("signed programs in %s checked" % directory, False,
+                                  "no program of a leg's bitness in it")
     except Exception:  # a fault of the driver itself still ends in the summary
         results.check("the driver ran to its end", False, traceback.format_exc())
     finally:

@@ -1,0 +1,101 @@
+/* Reads a program's resources back the way Explorer, inventory scanners and
+ * application control do, for the Wine driver to compare with the program
+ * table:
+ *
+ *   resource_reader <program>
+ *
+ * prints one "key=value" line for each fixed version field, the translation,
+ * each version string (looked up in the translation the resource names;
+ * a missing string prints no line), and each application manifest
+ * ("RT_MANIFEST.<id>=" and its bytes in hexadecimal). Exit code 0, or 2 when
+ * a call fails, with a line on standard error naming it. */
+#include <windows.h>
+
+#include <stdio.h>
+
+static const char* const kStrings[] = {
+    "CompanyName",    "FileDescription",  "FileVersion", "InternalName",
+    "LegalCopyright", "OriginalFilename", "ProductName", "ProductVersion",
+};
+
+static int Failed(const char* call) {
+    fprintf(stderr, "resource_reader: %s failed, error %lu\n", call, GetLastError());
+    return 2;
+}
+
+static void PrintVersion(const char* key, DWORD high, DWORD low) {
+    printf("%s=%u.%u.%u.%u\n", key, HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
+}
+
+static int PrintVersionResource(const char* path) {
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    if (size == 0) return Failed("GetFileVersionInfoSizeA");
+    void* data = HeapAlloc(GetProcessHeap(), 0, size);
+    if (data == NULL) return Failed("HeapAlloc");
+    if (!GetFileVersionInfoA(path, 0, size, data)) return Failed("GetFileVersionInfoA");
+
+    void* value = NULL;
+    UINT length = 0;
+    if (!VerQueryValueA(data, "\\", &value, &length) || length < sizeof(VS_FIXEDFILEINFO)) {
+        return Failed("VerQueryValueA(\\)");
+    }
+    const VS_FIXEDFILEINFO* fixed = value;
+    printf("Signature=0x%08lx\n", fixed->dwSignature);
+    PrintVersion("FILEVERSION", fixed->dwFileVersionMS, fixed->dwFileVersionLS);
+    PrintVersion("PRODUCTVERSION", fixed->dwProductVersionMS, fixed->dwProductVersionLS);
+    printf("FILEFLAGS=0x%lx\n", fixed->dwFileFlags & fixed->dwFileFlagsMask);
+    printf("FILEOS=0x%lx\n", fixed->dwFileOS);
+    printf("FILETYPE=0x%lx\n", fixed->dwFileType);
+
+    if (!VerQueryValueA(data, "\\VarFileInfo\\Translation", &value, &length) || length < 2 * sizeof(WORD)) {
+        return Failed("VerQueryValueA(\\VarFileInfo\\Translation)");
+    }
+    const WORD* translation = value;
+    printf("Translation=%04x%04x\n", translation[0], translation[1]);
+    for (size_t i = 0; i < sizeof kStrings / sizeof kStrings[0]; ++i) {
+        char query[96];
+        snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], kStrings[i]);
+        if (VerQueryValueA(data, query, &value, &length) && length > 0) printf("%s=%s\n", kStrings[i], (char*)value);
+    }
+    HeapFree(GetProcessHeap(), 0, data);
+    return 0;
+}
+
+static BOOL CALLBACK PrintManifest(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR failed) {
+    HRSRC found = FindResourceA(module, name, type);
+    HGLOBAL loaded = found == NULL ? NULL : LoadResource(module, found);
+    const unsigned char* bytes = loaded == NULL ? NULL : LockResource(loaded);
+    if (bytes == NULL || !IS_INTRESOURCE(name)) {
+        *(int*)failed = Failed(bytes == NULL ? "FindResourceA/LoadResource(RT_MANIFEST)" : "a named manifest");
+        return FALSE;
+    }
+    printf("RT_MANIFEST.%u=", (unsigned)(ULONG_PTR)name);
+    DWORD size = SizeofResource(module, found);
+    for (DWORD i = 0; i < size; ++i) printf("%02x", bytes[i]);
+    printf("\n");
+    return TRUE;
+}
+
+static int PrintManifests(const char* path) {
+    HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL) return Failed("LoadLibraryExA");
+    int failed = 0;
+    if (!EnumResourceNamesA(module, RT_MANIFEST, PrintManifest, (LONG_PTR)&failed) && failed == 0 &&
+        GetLastError() != ERROR_RESOURCE_TYPE_NOT_FOUND) {
+        failed = Failed("EnumResourceNamesA(RT_MANIFEST)");
+    }
+    FreeLibrary(module);
+    return failed;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: resource_reader <program>\n");
+        return 2;
+    }
+    int failed = PrintVersionResource(argv[1]);
+    if (failed == 0) failed = PrintManifests(argv[1]);
+    fflush(stdout);
+    return failed;
+}
