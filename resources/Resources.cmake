@@ -53,11 +53,29 @@ function(halvern_program_strings prefix name)
     set(${prefix}_OriginalFilename "${name}.exe" PARENT_SCOPE)
 endfunction()
 
+# The message table Event Viewer renders the programs' events from, compiled
+# with windmc once per build folder: Messages.rc and MSG00409.bin, beside the
+# programs' .rc files, which include it.
+function(add_message_table)
+    if(TARGET message_table)
+        return()
+    endif()
+    set(outputs "${CMAKE_CURRENT_BINARY_DIR}/Messages.rc" "${CMAKE_CURRENT_BINARY_DIR}/MSG00409.bin")
+    add_custom_command(OUTPUT ${outputs}
+        COMMAND "${HALVERN_MESSAGE_COMPILER}" -h "${CMAKE_CURRENT_BINARY_DIR}" -r "${CMAKE_CURRENT_BINARY_DIR}"
+                "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/Messages.mc"
+        DEPENDS "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/Messages.mc"
+        COMMENT "Message table")
+    add_custom_target(message_table DEPENDS ${outputs})
+endfunction()
+
 # Gives a program target its resources: <name>.rc in the current build
 # folder, configured from Program.rc.in. Its include path holds this folder
 # (the manifest) and that build folder, where a resource compiled for the
 # program (a windmc message table) goes beside it.
 function(add_program_resources target)
+    add_message_table()
+    add_dependencies(${target} message_table)
     halvern_file_version(version)
     halvern_program_strings(program ${target})
     foreach(field CompanyName LegalCopyright FileDescription ProductName InternalName OriginalFilename)
@@ -77,6 +95,6 @@ function(add_program_resources target)
     configure_file("${resources_dir}/Program.rc.in" "${rc}" @ONLY)
     set_source_files_properties("${rc}" PROPERTIES
         INCLUDE_DIRECTORIES "${resources_dir};${CMAKE_CURRENT_BINARY_DIR}"
-        OBJECT_DEPENDS "${resources_dir}/Program.manifest")
+        OBJECT_DEPENDS "${resources_dir}/Program.manifest;${CMAKE_CURRENT_BINARY_DIR}/Messages.rc")
     target_sources(${target} PRIVATE "${rc}")
 endfunction()

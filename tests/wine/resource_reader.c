@@ -1,14 +1,22 @@
-/* Reads a program's resources back the way Explorer, inventory scanners and
- * application control do, for the Wine driver to compare with the program
- * table:
+/* Reads a program's resources back the way Explorer, inventory scanners,
+ * application control and Event Viewer do, for the Wine driver to compare
+ * with the program table:
  *
  *   resource_reader <program>
  *
  * prints one "key=value" line for each fixed version field, the translation,
  * each version string (looked up in the translation the resource names;
- * a missing string prints no line), and each application manifest
- * ("RT_MANIFEST.<id>=" and its bytes in hexadecimal). Exit code 0, or 2 when
- * a call fails, with a line on standard error naming it. */
+ * a missing string prints no line), each application manifest
+ * ("RT_MANIFEST.<id>=" and its bytes in hexadecimal), and the message table
+ * as Event Viewer renders it: "MESSAGE.1=" the category's name, "MESSAGE.2="
+ * event 2 formatted with the strings SAMPLE_MESSAGE and SAMPLE_DETAIL below
+ * (line breaks shown as \r and \n).
+ *
+ *   resource_reader --controls <service>
+ *
+ * prints "State=" and "ControlsAccepted=" of the service, as the service
+ * manager has them. Exit code 0, or 2 when a call fails, with a line on
+ * standard error naming it. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -89,13 +97,75 @@ static int PrintManifests(const char* path) {
     return failed;
 }
 
+#define SAMPLE_MESSAGE "Failed to load JVM DLL."
+#define SAMPLE_DETAIL "Tried C:\\Halvern\\bin\\\\server\\jvm.dll, 100% of %s"
+
+static void PrintEscaped(const char* key, const char* text) {
+    printf("%s=", key);
+    for (; *text != '\0'; ++text) {
+        if (*text == '\r') {
+            printf("\\r");
+        } else if (*text == '\n') {
+            printf("\\n");
+        } else {
+            putchar(*text);
+        }
+    }
+    printf("\n");
+}
+
+static int PrintMessages(const char* path) {
+    HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL) return Failed("LoadLibraryExA");
+    char text[1024];
+    int failed = 0;
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, 1, 0, text, sizeof text,
+                       NULL) == 0) {
+        failed = Failed("FormatMessageA(1)");
+    } else {
+        PrintEscaped("MESSAGE.1", text);
+    }
+    DWORD_PTR strings[2] = {(DWORD_PTR)SAMPLE_MESSAGE, (DWORD_PTR)SAMPLE_DETAIL};
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 2, 0, text, sizeof text,
+                       (va_list*)strings) == 0) {
+        failed = Failed("FormatMessageA(2)");
+    } else {
+        PrintEscaped("MESSAGE.2", text);
+    }
+    FreeLibrary(module);
+    return failed;
+}
+
+static int PrintControls(const char* service) {
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL) return Failed("OpenSCManagerA");
+    SC_HANDLE handle = OpenServiceA(manager, service, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status;
+    int failed = 0;
+    if (handle == NULL) {
+        failed = Failed("OpenServiceA");
+    } else if (!QueryServiceStatus(handle, &status)) {
+        failed = Failed("QueryServiceStatus");
+    } else {
+        printf("State=%lu\nControlsAccepted=0x%lx\n", status.dwCurrentState, status.dwControlsAccepted);
+    }
+    if (handle != NULL) CloseServiceHandle(handle);
+    CloseServiceHandle(manager);
+    return failed;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: resource_reader <program>\n");
+    int failed;
+    if (argc == 3 && lstrcmpA(argv[1], "--controls") == 0) {
+        failed = PrintControls(argv[2]);
+    } else if (argc == 2) {
+        failed = PrintVersionResource(argv[1]);
+        if (failed == 0) failed = PrintManifests(argv[1]);
+        if (failed == 0) failed = PrintMessages(argv[1]);
+    } else {
+        fprintf(stderr, "usage: resource_reader <program> | resource_reader --controls <service>\n");
         return 2;
     }
-    int failed = PrintVersionResource(argv[1]);
-    if (failed == 0) failed = PrintManifests(argv[1]);
     fflush(stdout);
     return failed;
 }

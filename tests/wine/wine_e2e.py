@@ -73,11 +73,25 @@ USAGE_CASES = [
 ]
 
 FAILED_STARTS = [
-    # name, how the installation is broken (for the duration), message
-    ("no server\\jvm.dll", lambda tree: tree.without_jvm(), "Failed to load JVM DLL."),
+    # name, how the installation is broken (for the duration), message, what
+    # the detail says ({bin}: the program's directory)
+    ("no server\\jvm.dll", lambda tree: tree.without_jvm(), "Failed to load JVM DLL.",
+     ["Tried {bin}\\\\server\\jvm.dll\n", "\nWindows error 126: "]),
     ("a kernel class the VM cannot find", lambda tree: tree.standin_configured("fail=class\n"),
-     "Cannot locate the Kernel class"),
+     "Cannot locate the Kernel class",
+     ["Class {class} could not be loaded", "\njava.lang.NoClassDefFoundError: {class}"]),
 ]
+EVENT_SOURCES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application"
+# The exit codes of failed registration commands: the Windows error of the
+# failed call. A Unix parent sees the low eight bits of a Windows exit code.
+ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_MARKED_FOR_DELETE, ERROR_SERVICE_EXISTS = 1060, 1072, 1073
+# The message table rendered with the resource reader's sample strings.
+EXPECTED_MESSAGES = {
+    "MESSAGE.1": "Kernel start\\r\\n",
+    "MESSAGE.2": "Failed to load JVM DLL.\\r\\nTried C:\\Halvern\\bin\\\\server\\jvm.dll, 100% of %s\\r\\n",
+}
+# Stop and preshutdown: the kernel's stop runs before Windows shuts down.
+CONTROLS_ACCEPTED = "0x101"
 
 # What every program's version resource holds beside the program table's
 # strings: an application (VFT_APP) for Windows NT (VOS_NT_WINDOWS32), no
@@ -345,9 +359,22 @@ class Wine:
 # --- The event log, as Wine's debug channel shows it ------------------------
 
 REGISTER_LINE = re.compile(r'^([0-9a-f]+):fixme:advapi:RegisterEventSourceA \((.*?),"(.*)"\): stub$')
-REPORT_LINE = re.compile(r"^([0-9a-f]+):fixme:advapi:ReportEventA \((\w+),0x(\w+),0x(\w+),0x(\w+),(\w+),"
+REPORT_LINE = re.compile(r"^([0-9a-f]+):fixme:advapi:ReportEvent[AW] \((\w+),0x(\w+),0x(\w+),0x(\w+),(\w+),"
                          r"0x(\w+),0x(\w+),(\w+),(\w+)\): stub$")
 MESSAGE_LINE = re.compile(r'^([0-9a-f]+):err:eventlog:ReportEventW L"(.*)"$')
+DEBUG_ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|[0-7]{1,3}|.)")
+
+
+def unescaped(text):
+    """A string as Wine's debug channel printed it, with its escapes undone."""
+    def one(match):
+        code = match.group(1)
+        if code[0] in "xu" and len(code) > 1:
+            return chr(int(code[1:], 16))
+        if code[0] in "01234567":
+            return chr(int(code, 8))
+        return {"n": "\n", "r": "\r", "t": "\t"}.get(code, code)
+    return DEBUG_ESCAPE.sub(one, text)
 
 
 def event_entries(log_text):
@@ -380,13 +407,24 @@ def event_entries(log_text):
             continue
         match = MESSAGE_LINE.match(line)
         if match and match.group(1) in last_entry:
-            last_entry[match.group(1)]["messages"].append(match.group(2))
+            last_entry[match.group(1)]["messages"].append(unescaped(match.group(2)))
     return entries
 
 
-def expected_entry(service, message):
-    return [{"server": "(null)", "source": service, "type": 1, "category": 1, "id": 2, "sid": 0,
-             "strings": 1, "data size": 0, "messages": [message]}]
+def failure_entry_facts(entries, service, message, facts):
+    """Whether entries is the one event of a failed start: its fields, the
+    fixed message, and a detail that holds each of facts. Returns (ok, why)."""
+    expected = {"server": "(null)", "source": service, "type": 1, "category": 1, "id": 2, "sid": 0,
+                "strings": 2, "data size": 0}
+    if len(entries) != 1:
+        return False, "%d entries: %r" % (len(entries), entries)
+    entry = entries[0]
+    fields = {key: entry[key] for key in expected}
+    messages = entry["messages"]
+    if fields != expected or len(messages) != 2 or messages[0] != message:
+        return False, "got %r" % entry
+    missing = [fact for fact in facts if fact not in messages[1]]
+    return not missing, "detail %r lacks %r" % (messages[1], missing)
 
 
 # --- Resources and signatures, as the files hold them --------------------------
@@ -439,7 +477,8 @@ def version_resource_table(programs_json):
 # --- One leg: the programs of one bitness ------------------------------------
 
 class Leg:
-    def __init__(self, results, wine, name, table, loader, signed_dirs=()):
+    def __init__(self, results, wine, name, table, loader, signed_dirs=(), other_standin=None):
+        self.other_standin = other_standin
         self.results = results
         self.wine = wine
         self.name = name
@@ -502,9 +541,11 @@ class Leg:
         if not self.check("%s: resources read" % what, done.code == 0, done.describe()):
             return
         self.expect_equal("%s: version resource" % what,
-                          {k: v for k, v in values.items() if not k.startswith("RT_MANIFEST.")},
+                          {k: v for k, v in values.items() if not k.startswith(("RT_MANIFEST.", "MESSAGE."))},
                           self.expected_version_resource(row))
         self.expect_equal("%s: application manifest" % what, manifest_facts(values), EXPECTED_MANIFEST)
+        self.expect_equal("%s: the message table, as Event Viewer renders it" % what,
+                          {k: v for k, v in values.items() if k.startswith("MESSAGE.")}, EXPECTED_MESSAGES)
 
     # Starting programs ----------------------------------------------------
 
@@ -550,10 +591,18 @@ class Leg:
         service_key = SERVICES_KEY + "\\" + service
         clear_record = tree.clear_standin_log
 
-        def console_says(name, args, expected_out, stdin=b""):
+        def console_says(name, args, expected_out, stdin=b"", code=0):
             done = self.console(path, args, stdin)
-            self.expect_equal("%s: %s" % (program, name), (done.code, done.text()), (0, expected_out))
+            self.expect_equal("%s: %s" % (program, name), (done.code, done.text()), (code & 0xFF, expected_out))
             return done
+
+        def failed_call(name, args, expected_out, call, error):
+            """A registration command whose call failed: its line, its exit
+            code, and the call named on standard error."""
+            done = console_says(name, args, expected_out, code=error)
+            said = done.err.decode("latin-1")
+            self.check("%s: %s names %s on standard error" % (program, name, call),
+                       "%s failed with error %d: " % (call, error) in said, said[-300:])
 
         self.check_resources(program, row, path)
         usage = self.usage(row, path)
@@ -561,7 +610,8 @@ class Leg:
             console_says(name, args, usage)
         self.expect_equal("%s: the usage commands registered nothing" % program,
                           self.wine.reg_values(service_key), None)
-        console_says("uninstall before install", ["uninstall"], "Error opening service\r\n")
+        failed_call("uninstall before install", ["uninstall"], "Error opening service\r\n", "OpenServiceA",
+                    ERROR_SERVICE_DOES_NOT_EXIST)
 
         # Registration.
         console_says("install", ["install"], "Service registration successful\r\n")
@@ -574,7 +624,17 @@ class Leg:
         self.expect_equal("%s: the service manager's registry entry" % program,
                           None if registered is None else {k: registered.get(k) for k in expected_registration},
                           expected_registration)
-        console_says("install again", ["install"], "Error registering service\r\n")
+        # The program is the source of its events, for Event Viewer.
+        source_key = EVENT_SOURCES_KEY + "\\" + service
+        self.expect_equal("%s: install registers the event source" % program, self.wine.reg_values(source_key),
+                          {"EventMessageFile": ("REG_EXPAND_SZ", path), "CategoryMessageFile": ("REG_EXPAND_SZ", path),
+                           "CategoryCount": ("REG_DWORD", "0x1"), "TypesSupported": ("REG_DWORD", "0x7")})
+        failed_call("install again", ["install"], "Error registering service\r\n", "CreateServiceA",
+                    ERROR_SERVICE_EXISTS)
+        # The whole exit code, as a Windows caller sees it.
+        done = self.wine.tool("cmd", "/c", path + " install >nul 2>nul & echo %ERRORLEVEL%")
+        self.expect_equal("%s: install again exits 1073 for a Windows caller" % program, done.text().strip(),
+                          str(ERROR_SERVICE_EXISTS))
         self.expect_equal("%s: install again leaves the first entry unchanged" % program,
                           self.wine.reg_values(service_key), registered)
         state = self.wine.service_state(service) or {}
@@ -584,6 +644,10 @@ class Leg:
         clear_record()
         state, log = self.start_service(service)
         self.expect_state("%s: sc start runs the service" % program, state, SERVICE_RUNNING, 0, 0)
+        controls = run([self.loader, self.resource_table["reader"] or "(none)", "--controls", service], self.wine.env)
+        self.expect_equal("%s: the running service accepts stop and preshutdown" % program,
+                          [line for line in controls.text().splitlines() if line.startswith("ControlsAccepted=")],
+                          ["ControlsAccepted=" + CONTROLS_ACCEPTED])
         events = tree.standin_events()
         self.expect_equal("%s: the VM's options" % program, recorded_options(events),
                           self.expected_options(program))
@@ -604,14 +668,16 @@ class Leg:
         self.expect_equal("%s: a good start and stop log nothing" % program, event_entries(log + log_stop), [])
 
         # Failed service starts.
-        for name, breakage, message in FAILED_STARTS:
+        for name, breakage, message, facts in FAILED_STARTS:
             clear_record()
             with breakage(tree):
                 state, log = self.start_service(service)
             self.expect_state("%s: start with %s fails" % (program, name), state,
                               SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1)
-            self.expect_equal("%s: start with %s logs one event" % (program, name),
-                              event_entries(log), expected_entry(service, message))
+            facts = [fact.format(bin=bin_windows, **{"class": row.kernel_class_name}) for fact in facts]
+            self.check("%s: start with %s logs one event, its message and detail" % (program, name),
+                       *failure_entry_facts(event_entries(log), service, message, facts))
+        self.run_other_bitness(row, tree, service, bin_windows)
 
         # Console runs. At the keyboard: each prompt shows before its wait,
         # the kernel starts only after the first ENTER and stops only after
@@ -647,14 +713,20 @@ class Leg:
         clear_record()
         done = console_says("console run at end of input", ["run"], (start_prompt + stop_prompt).decode(), b"")
         self.check_console_kernel(program, "console run at end of input", tree, done.err)
+        # Without a VM every program shows why before the stop prompt (CedarSvc
+        # on standard output, the others on standard error) and exits 1.
         echoes = row.echo_errors
-        echo = "Failed to load JVM DLL.\r\n" if echoes else ""
+        shown = "Failed to load JVM DLL.\r\nTried %s\\\\server\\jvm.dll\r\nWindows error 126: " % bin_windows
         with tree.without_jvm():
-            done = console_says("console run without a VM" + (" echoes the failure" if echoes else ""), ["run"],
-                                start_prompt.decode() + echo + stop_prompt.decode(), b"\n\n")
-        self.expect_equal("%s: console run without a VM logs one event" % program,
-                          event_entries(done.err.decode("latin-1")),
-                          expected_entry(service, "Failed to load JVM DLL."))
+            done = self.console(path, ["run"], b"\n\n")
+        out, err = done.text(), done.err.decode("latin-1")
+        self.check("%s: console run without a VM shows why on standard %s and exits 1" %
+                   (program, "output" if echoes else "error"),
+                   done.code == 1 and out.startswith(start_prompt.decode()) and out.endswith(stop_prompt.decode())
+                   and (shown in out) == echoes and (shown in err) != echoes, done.describe())
+        self.check("%s: console run without a VM logs one event" % program,
+                   *failure_entry_facts(event_entries(err), service, "Failed to load JVM DLL.",
+                                        ["Tried %s\\\\server\\jvm.dll" % bin_windows]))
 
         # Removal while the service runs: the manager marks it for deletion
         # and removes it when it stops.
@@ -662,15 +734,40 @@ class Leg:
         state, _ = self.start_service(service)
         self.expect_state("%s: sc start before uninstall" % program, state, SERVICE_RUNNING, 0, 0)
         console_says("uninstall while running", ["uninstall"], "Service unregistration successful\r\n")
-        console_says("uninstall again while running", ["uninstall"], "Error deleting service\r\n")
-        console_says("install while marked for deletion", ["install"], "Error registering service\r\n")
+        failed_call("uninstall again while running", ["uninstall"], "Error deleting service\r\n", "DeleteService",
+                    ERROR_SERVICE_MARKED_FOR_DELETE)
+        failed_call("install while marked for deletion", ["install"], "Error registering service\r\n",
+                    "CreateServiceA", ERROR_SERVICE_MARKED_FOR_DELETE)
         self.stop_service(service)
         self.check("%s: the stopped service is gone" % program,
                    self.wine.service_state(service) is None and self.wine.reg_values(service_key) is None)
         self.expect_equal("%s: its kernel was stopped" % program,
                           [c[0] for c in kernel_calls(tree.standin_events())], ["start", "stop"])
-        console_says("uninstall once gone", ["uninstall"], "Error opening service\r\n")
+        self.expect_equal("%s: uninstall removed the event source" % program, self.wine.reg_values(source_key), None)
+        failed_call("uninstall once gone", ["uninstall"], "Error opening service\r\n", "OpenServiceA",
+                    ERROR_SERVICE_DOES_NOT_EXIST)
         self.remove_leftover(service)
+
+    def run_other_bitness(self, row, tree, service, bin_windows):
+        """A jvm.dll of the other bitness beside the program, the commonest
+        mistake: the start fails, and the detail says so in plain words."""
+        name = "%s: a jvm.dll of the other bitness" % row.name
+        if self.other_standin is None:
+            self.results.skip("[%s] %s" % (self.name, name), "the other bitness's stand-in VM is not built")
+            return
+        own, other = ("64-bit (x64)", "32-bit (x86)") if self.table.bits == 64 else ("32-bit (x86)", "64-bit (x64)")
+        fact = ("%s\\\\server\\jvm.dll is a %s library and this program is %s: install a %s Java runtime there, "
+                "or use the %s build" % (bin_windows, other, own, own[:6], other[:6]))
+        tree.clear_standin_log()
+        with tree.without_jvm():
+            shutil.copy(self.other_standin, tree.jvm)
+            try:
+                state, log = self.start_service(service)
+            finally:
+                os.remove(tree.jvm)
+        self.expect_state("%s fails the start" % name, state, SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1)
+        self.check("%s is named in the event" % name,
+                   *failure_entry_facts(event_entries(log), service, "Failed to load JVM DLL.", [fact]))
 
     @staticmethod
     def usage(row, path):
@@ -843,6 +940,9 @@ def main():
     signed_checked = set()
     skipped_leg = False
 
+    # Each leg also puts the other bitness's stand-in VM beside its programs.
+    other_tables = [leg[1] for leg in map(load_leg, tables) if leg[1] is not None]
+
     began = time.monotonic()
     results = Results()
     wine = Wine(os.path.realpath(args.work))
@@ -862,7 +962,8 @@ def main():
                     loader = wine.loader32 if table.bits == 32 else wine.loader64
                     print("== [%s] %s with %s, under %s" % (name, table.source, table.standin_jvm, loader),
                           flush=True)
-                    leg = Leg(results, wine, name, table, loader, signed_dirs)
+                    other = [t.standin_jvm for t in other_tables if t.bits != table.bits]
+                    leg = Leg(results, wine, name, table, loader, signed_dirs, other[0] if other else None)
                     leg.run()
                     signed_checked |= leg.signed_checked
             for directory in signed_dirs:
