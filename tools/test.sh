@@ -13,6 +13,9 @@ stage() { printf '\n==== %s\n' "$*"; }
 stage "setup"
 tools/setup.sh
 
+stage "the tree follows .clang-format"
+tools/check-format.sh
+
 stage "native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
