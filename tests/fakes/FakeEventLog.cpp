@@ -79,36 +79,27 @@ extern "C" HANDLE WINAPI RegisterEventSourceA(LPCSTR, LPCSTR lpSourceName) {
     return new FakeSource{lpSourceName};
 }
 
+// Records one entry, its strings already in UTF-8.
+static BOOL Record(HANDLE hEventLog, WORD type, WORD category, DWORD eventId, PSID userSid, DWORD dataSize,
+                   std::vector<std::string> strings, bool wide) {
+    std::lock_guard<std::mutex> lock(mutex);
+    events.push_back({hEventLog != nullptr ? static_cast<FakeSource*>(hEventLog)->name : std::string(), type, category,
+                      eventId, userSid != nullptr, std::move(strings), dataSize, wide});
+    return hEventLog != nullptr;  // like Windows: a null handle writes nothing
+}
+
 extern "C" BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
                                     WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, LPVOID) {
-    std::lock_guard<std::mutex> lock(mutex);
-    RecordedEvent event{hEventLog != nullptr ? static_cast<FakeSource*>(hEventLog)->name : std::string(),
-                        wType,
-                        wCategory,
-                        dwEventID,
-                        lpUserSid != nullptr,
-                        {},
-                        dwDataSize,
-                        false};
-    for (WORD i = 0; i < wNumStrings; ++i) event.strings.emplace_back(lpStrings[i] != nullptr ? lpStrings[i] : "");
-    events.push_back(event);
-    return hEventLog != nullptr;  // like Windows: a null handle writes nothing
+    std::vector<std::string> strings;
+    for (WORD i = 0; i < wNumStrings; ++i) strings.emplace_back(lpStrings[i] != nullptr ? lpStrings[i] : "");
+    return Record(hEventLog, wType, wCategory, dwEventID, lpUserSid, dwDataSize, std::move(strings), false);
 }
 
 extern "C" BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
                                     WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID) {
-    std::lock_guard<std::mutex> lock(mutex);
-    RecordedEvent event{hEventLog != nullptr ? static_cast<FakeSource*>(hEventLog)->name : std::string(),
-                        wType,
-                        wCategory,
-                        dwEventID,
-                        lpUserSid != nullptr,
-                        {},
-                        dwDataSize,
-                        true};
-    for (WORD i = 0; i < wNumStrings; ++i) event.strings.push_back(Utf8Of(lpStrings[i]));
-    events.push_back(event);
-    return hEventLog != nullptr;
+    std::vector<std::string> strings;
+    for (WORD i = 0; i < wNumStrings; ++i) strings.push_back(Utf8Of(lpStrings[i]));
+    return Record(hEventLog, wType, wCategory, dwEventID, lpUserSid, dwDataSize, std::move(strings), true);
 }
 
 extern "C" BOOL WINAPI DeregisterEventSource(HANDLE hEventLog) {

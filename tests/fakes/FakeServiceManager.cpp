@@ -277,32 +277,31 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* l
     return TRUE;
 }
 
-extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
-                                                                    LPHANDLER_FUNCTION lpHandlerProc) {
+// Both registration calls: exactly one of handler and handlerEx is given.
+static SERVICE_STATUS_HANDLE RegisterHandler(LPCSTR serviceName, LPHANDLER_FUNCTION handler,
+                                             LPHANDLER_FUNCTION_EX handlerEx, LPVOID context) {
     std::lock_guard<std::mutex> lock(mutex);
-    handlerRegistrations.push_back({lpServiceName != nullptr ? lpServiceName : "", std::this_thread::get_id()});
+    handlerRegistrations.push_back({serviceName != nullptr ? serviceName : "", std::this_thread::get_id()});
     if (Refused(Call::RegisterHandler)) return nullptr;
-    if (!run.active || lpHandlerProc == nullptr) {
+    if (!run.active || (handler == nullptr && handlerEx == nullptr)) {
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
     }
-    run.handler = lpHandlerProc;
+    run.handler = handler;
+    run.handlerEx = handlerEx;
+    run.handlerContext = context;
     return reinterpret_cast<SERVICE_STATUS_HANDLE>(run.statusHandle);
+}
+
+extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
+                                                                    LPHANDLER_FUNCTION lpHandlerProc) {
+    return RegisterHandler(lpServiceName, lpHandlerProc, nullptr, nullptr);
 }
 
 extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR lpServiceName,
                                                                       LPHANDLER_FUNCTION_EX lpHandlerProc,
                                                                       LPVOID lpContext) {
-    std::lock_guard<std::mutex> lock(mutex);
-    handlerRegistrations.push_back({lpServiceName != nullptr ? lpServiceName : "", std::this_thread::get_id()});
-    if (Refused(Call::RegisterHandler)) return nullptr;
-    if (!run.active || lpHandlerProc == nullptr) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-        return nullptr;
-    }
-    run.handlerEx = lpHandlerProc;
-    run.handlerContext = lpContext;
-    return reinterpret_cast<SERVICE_STATUS_HANDLE>(run.statusHandle);
+    return RegisterHandler(lpServiceName, nullptr, lpHandlerProc, lpContext);
 }
 
 extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
