@@ -49,11 +49,9 @@ void AddEventSource(const char* modulePath) {
         return;
     }
     bool namesNothing = true;
-    if (disposition == REG_OPENED_EXISTING_KEY && !NamesThisProgram(key, modulePath, &namesNothing) &&
-        !namesNothing) {
+    if (disposition == REG_OPENED_EXISTING_KEY && !NamesThisProgram(key, modulePath, &namesNothing) && !namesNothing) {
         // Another program's source of the same name: not ours to change.
-        fprintf(stderr, "The event source %s belongs to another program; it was left as it is.\n",
-                Profile.serviceName);
+        fprintf(stderr, "The event source %s belongs to another program; it was left as it is.\n", Profile.serviceName);
         RegCloseKey(key);
         return;
     }

@@ -55,8 +55,8 @@ static DWORD LittleEndian(const unsigned char* bytes, int count) {
 // The machine a PE image was built for, from its headers; 0 when the file
 // cannot be read or is no PE image.
 static WORD ImageMachine(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
     unsigned char header[4096];
     DWORD got = 0;

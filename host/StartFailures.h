@@ -17,8 +17,7 @@ void ReportLoadFailure(const char* moduleDirectory, const char* libraryPath, DWO
 void ReportDefaultArgsFailure(const char* libraryPath, const char* missingExport, jint result);
 // JNI_CreateJavaVM is missing (missingExport), the options could not be
 // assembled (options.options null), or the VM answered `result`.
-void ReportCreateFailure(const char* libraryPath, const char* missingExport, const JvmOptionList& options,
-                         jint result);
+void ReportCreateFailure(const char* libraryPath, const char* missingExport, const JvmOptionList& options, jint result);
 // FindClass found nothing; the pending exception says why and is cleared.
 void ReportClassNotFound(JNIEnv* env, const char* className);
 // Any of the three is null.

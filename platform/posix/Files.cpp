@@ -24,8 +24,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     }
     int descriptor = open(ToPosixPath(lpFileName).c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
-        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                                                              : ERROR_ACCESS_DENIED);
+        SetLastError(errno == ENOENT    ? ERROR_FILE_NOT_FOUND
+                     : errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                        : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     return new OpenFile{descriptor};

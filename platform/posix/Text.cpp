@@ -142,7 +142,8 @@ extern "C" DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId
         {ERROR_SERVICE_DOES_NOT_EXIST, "The specified service does not exist as an installed service.\r\n"},
         {ERROR_SERVICE_MARKED_FOR_DELETE, "The specified service has been marked for deletion.\r\n"},
         {ERROR_SERVICE_EXISTS, "The specified service already exists.\r\n"},
-        {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "The service process could not connect to the service controller.\r\n"},
+        {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT,
+         "The service process could not connect to the service controller.\r\n"},
     };
     if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || lpBuffer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -47,12 +47,15 @@ TEST(Detail, KeepsEveryCharacterFromEverySource) {
              const uint16_t units[] = {'a', 0xD800, 'b', 0xDC00};
              AppendUtf16(d, units, 4);
          },
-         "a\xef\xbf\xbd" "b\xef\xbf\xbd"},
+         "a\xef\xbf\xbd"
+         "b\xef\xbf\xbd"},
         {"ANSI text, here UTF-8, passes whole", [](Detail* d) { AppendAnsi(d, "C:\\Program Files\\caf\xc3\xa9"); },
          "C:\\Program Files\\caf\xc3\xa9"},
         {"a short option keeps all of itself", [](Detail* d) { AppendShortened(d, "-Xmx64m", 10); }, "-Xmx64m"},
         {"a long option keeps its two ends",
-         [](Detail* d) { AppendShortened(d, (std::string(100, 'a') + std::string(300, 'b') + std::string(100, 'c')).c_str(), 100); },
+         [](Detail* d) {
+             AppendShortened(d, (std::string(100, 'a') + std::string(300, 'b') + std::string(100, 'c')).c_str(), 100);
+         },
          std::string(100, 'a') + " ... [300 bytes left out] ... " + std::string(100, 'c')},
     };
     for (const Case& c : cases) EXPECT_EQ(Built(c.build), c.text) << c.what;
