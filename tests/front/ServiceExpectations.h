@@ -9,8 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "FakeEventLog.h"
 #include "FakeServiceManager.h"
+#include "Installation.h"
 #include "Program.h"
+#include "ScriptedModulePath.h"
 
 // One status report: the record always says a Win32 service that accepts
 // stop and preshutdown, with no check point or wait hint; state and exit
@@ -27,6 +30,20 @@ inline void ExpectReport(const FakeServiceManager::StatusReport& report, DWORD s
     EXPECT_EQ(report.status.dwWaitHint, 0u);
     EXPECT_EQ(report.thread, thread);
 }
+
+// A test of the program as a service: fresh recording fakes, and "the
+// program" placed in a throw-away installation.
+class ServiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        FakeServiceManager::Reset();
+        FakeEventLog::Reset();
+        ScriptedModulePath::Set(install.windowsPathOf("Program.exe"));
+    }
+    void TearDown() override { ScriptedModulePath::Reset(); }
+
+    Installation install;
+};
 
 // Calls the program's entry point with these arguments (argv[0] first) and
 // returns its exit code; what it printed goes to *output.

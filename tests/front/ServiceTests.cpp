@@ -19,17 +19,7 @@ namespace {
 
 using FakeServiceManager::Call;
 
-class ServiceProgram : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        FakeServiceManager::Reset();
-        FakeEventLog::Reset();
-        ScriptedModulePath::Set(install.windowsPathOf("Program.exe"));
-    }
-    void TearDown() override { ScriptedModulePath::Reset(); }
-
-    Installation install;
-};
+class ServiceProgram : public ServiceTest {};
 
 TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleOnlyFor1063) {
     struct Case {

@@ -16,15 +16,8 @@
 
 namespace {
 
-class ServiceWithVm : public ::testing::Test {
+class ServiceWithVm : public ServiceTest {
   protected:
-    void SetUp() override {
-        FakeServiceManager::Reset();
-        FakeEventLog::Reset();
-        ScriptedModulePath::Set(install.windowsPathOf("Program.exe"));
-    }
-    void TearDown() override { ScriptedModulePath::Reset(); }
-
     // Runs the program as a service; each report notes how many times the
     // kernel's stop had been called by then.
     void RunAsServiceCountingStops() {
@@ -52,7 +45,6 @@ class ServiceWithVm : public ::testing::Test {
     }
 
     WorkingDirectoryGuard workingDirectory;
-    Installation install;
 };
 
 TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
