@@ -10,6 +10,8 @@
 #include "ProductProfile.h"
 #include "Registration.h"
 #include "ReportError.h"
+#include "VmEnding.h"
+#include "VmOutput.h"
 
 static const DWORD kModulePathCapacity = 1024;
 
@@ -33,22 +35,26 @@ static void Prompt(const char* text) {
 // One character ends the wait; end of input ends it at once.
 static void WaitForEnter() { getchar(); }
 
-// Exit code of a console run whose kernel did not start.
+// Exit codes of a console run whose kernel did not start, and of one whose
+// kernel's stop threw.
 static const int kKernelDidNotStart = 1;
+static const int kKernelStopThrew = 2;
 
 static int RunKernelInConsole() {
     PrintModulePath();
     Prompt("Press <ENTER> to start\n");
     WaitForEnter();
-    // A failed start shows its reason here; the run still waits for its
-    // second ENTER, but there is no kernel to stop.
+    // A failed start shows its reason here, and the VM its own words; the
+    // run still waits for its second ENTER, but there is no kernel to stop.
     ShowErrorsOnConsole();
+    EchoVmOutputOnConsole();
     bool started = StartKernel();
     Prompt("Running. Press <ENTER> to stop\n");
     WaitForEnter();
     if (!started) return kKernelDidNotStart;
-    StopKernel();
-    return 0;
+    bool stopped = StopKernel();
+    ClaimKernelEnd();  // the VM ending the process from now on is no news
+    return stopped ? 0 : kKernelStopThrew;
 }
 
 void PrintUsage(const char* programName) {

@@ -3,7 +3,8 @@
 
 // Carries out the console command in argv[1], or prints the usage text.
 // Returns the process exit code: 0, the Windows error of a failed install
-// or uninstall, 1 after a run whose kernel did not start.
+// or uninstall, 1 after a run whose kernel did not start, 2 after one whose
+// kernel's stop threw.
 int RunConsole(int argc, char** argv);
 
 // The banner and the usage lines, naming the program as programName.

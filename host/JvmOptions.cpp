@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -133,9 +134,47 @@ static int ReadInitFile(const char* initFileName, char** options) {
     return count;
 }
 
+// ------------------------------------------------------------ the hooks
+
+// Every VM knows these three options; their extraInfo is the function.
+static void AddVmHooks(JavaVMOption* options, const VmHooks& hooks) {
+    options[0].optionString = const_cast<char*>("vfprintf");
+    options[0].extraInfo = hooks.print;
+    options[1].optionString = const_cast<char*>("exit");
+    options[1].extraInfo = hooks.exit;
+    options[2].optionString = const_cast<char*>("abort");
+    options[2].extraInfo = hooks.abort;
+}
+
+// ------------------------------------------------------------ secrets
+
+static const char* const kSecretWords[] = {"password", "passwd", "pwd", "secret", "token", "credential", "apikey"};
+
+static bool ContainsIgnoringCase(const char* text, size_t length, const char* word) {
+    size_t wordLength = strlen(word);
+    for (size_t at = 0; at + wordLength <= length; ++at) {
+        size_t i = 0;
+        while (i < wordLength && tolower(static_cast<unsigned char>(text[at + i])) == word[i]) ++i;
+        if (i == wordLength) return true;
+    }
+    return false;
+}
+
+size_t ShownSecretOptionLength(const char* option) {
+    if (option == nullptr || strncmp(option, "-D", 2) != 0) return 0;
+    const char* equals = strchr(option, '=');
+    if (equals == nullptr) return 0;
+    const char* name = option + 2;
+    size_t nameLength = static_cast<size_t>(equals - name);
+    for (const char* word : kSecretWords)
+        if (ContainsIgnoringCase(name, nameLength, word)) return nameLength + 3;
+    return 0;
+}
+
 // ------------------------------------------------------------ the list
 
-JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation) {
+JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation,
+                                 const VmHooks& hooks) {
     JvmOptionList list = {nullptr, 0};
 
     SetCurrentDirectoryA(moduleDirectory);
@@ -147,8 +186,9 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
     int initFileCount = ReadInitFile(initFileName, initFileOptions);
 
     JavaVMOption* options = nullptr;
+    size_t capacity = static_cast<size_t>(initFileCount) + 3 + kVmHookOptionCount;
     if (bootClassPath != nullptr && initFileCount >= 0)
-        options = static_cast<JavaVMOption*>(calloc(static_cast<size_t>(initFileCount) + 3, sizeof(JavaVMOption)));
+        options = static_cast<JavaVMOption*>(calloc(capacity, sizeof(JavaVMOption)));
     if (options == nullptr) {
         // Out of memory: a partial list would start a VM unlike the one the
         // installation asks for, so there is none.
@@ -157,11 +197,12 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
         return list;
     }
 
-    jint count = initFileCount + 3;
+    jint count = static_cast<jint>(capacity);
     options[0].optionString = const_cast<char*>(kApplicationHomeOption);
     options[1].optionString = const_cast<char*>(kLibraryPathOption);
     for (int i = 0; i < initFileCount; ++i) options[2 + i].optionString = initFileOptions[i];
-    options[count - 1].optionString = bootClassPath;
+    options[2 + initFileCount].optionString = bootClassPath;
+    AddVmHooks(options + 3 + initFileCount, hooks);
 
     list.options = options;
     list.count = count;
@@ -170,7 +211,7 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
 
 void ReleaseBootClassPath(JvmOptionList* list) {
     if (list->options == nullptr) return;
-    char** bootClassPath = &list->options[list->count - 1].optionString;
+    char** bootClassPath = &list->options[BootClassPathIndex(*list)].optionString;
     free(*bootClassPath);
     *bootClassPath = nullptr;
 }

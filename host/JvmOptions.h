@@ -6,10 +6,12 @@
 #include <jni.h>
 
 // The options handed to JNI_CreateJavaVM: the two fixed options, the
-// init-file options in file order, then the boot class path option.
+// init-file options in file order, the boot class path option, then the
+// VM's hooks ("vfprintf", "exit", "abort"), which tell the host what the VM
+// prints and when it ends the process.
 // options is null (and count 0) when memory ran out while building it.
 // The array and the init-file texts live as long as the process; the boot
-// class path text, the last option's, is released once the VM is created.
+// class path text is released once the VM is created.
 struct JvmOptionList {
     JavaVMOption* options;
     jint count;
@@ -23,17 +25,37 @@ enum VmGeneration { ClassicVm, ModularVm };
 // The init file contributes at most this many options.
 enum { MaxInitFileOptions = 50 };
 
+// The functions the VM calls instead of printing, exiting and aborting by
+// itself; the three options that hand them over close the list.
+struct VmHooks {
+    void* print;
+    void* exit;
+    void* abort;
+};
+enum { kVmHookOptionCount = 3 };
+
+// Where the boot class path option stands in a list that was built: after
+// the init-file options, before the hooks.
+inline jint BootClassPathIndex(const JvmOptionList& list) { return list.count - 1 - kVmHookOptionCount; }
+
 // Reads the option lines of an open init file (binary mode) into at most
 // `capacity` heap strings, in file order, and returns how many it stored;
 // option lines past `capacity` are ignored. Returns -1, having stored
 // nothing, when memory runs out.
 int ReadInitFileOptions(FILE* initFile, char** options, int capacity);
 
+// Options that set a system property whose name says it holds a secret
+// (-Djavax.net.ssl.keyStorePassword=..., any case) are shown as
+// -Dname=****: returns the length of the part that may be shown, the "="
+// included, or 0 when the option may be shown whole.
+size_t ShownSecretOptionLength(const char* option);
+
 // Frees the boot class path text and leaves no pointer to it in the list.
 void ReleaseBootClassPath(JvmOptionList* list);
 
 // Assembles the option list for an installation whose program lives in
 // moduleDirectory. Leaves the working directory at moduleDirectory.
-JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation);
+JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation,
+                                 const VmHooks& hooks);
 
 #endif

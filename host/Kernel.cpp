@@ -6,15 +6,18 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "EndReports.h"
 #include "JvmOptions.h"
 #include "LaunchLayout.h"
 #include "ProductProfile.h"
 #include "StartFailures.h"
+#include "VmEnding.h"
+#include "VmOutput.h"
 
 // Handles of the running kernel, filled by StartKernel and used by
 // StopKernel, possibly on another thread. Never cleared. kernel is a global
 // reference, valid on every thread; env is the interface pointer of the
-// thread that made the last StartKernel or StopKernel call.
+// thread that runs StartKernel, and of no other.
 struct KernelBinding {
     JavaVM* vm;
     JNIEnv* env;
@@ -58,6 +61,17 @@ static char* BuildLibraryPath(const char* moduleDirectory) {
     return path;
 }
 
+// GetProcAddress hands back, and the VM's hook options take, a generic
+// pointer; going through void (*)(void) tells the compiler the change of
+// type is meant.
+template <typename Function>
+static void* HookAddress(Function function) {
+    typedef void (*AnyFunction)(void);
+    return reinterpret_cast<void*>(reinterpret_cast<AnyFunction>(function));
+}
+
+static const VmHooks kVmHooks = {HookAddress(VmPrintHook), HookAddress(VmExitHook), HookAddress(VmAbortHook)};
+
 // A VM of Java 9 or later knows JNI version 9; an older one refuses it.
 static VmGeneration AskGeneration(GetDefaultJavaVMInitArgsFunction getDefaultArgs) {
     JavaVMInitArgs question;
@@ -95,6 +109,8 @@ static bool CreateVm(HMODULE library, const char* libraryPath, JavaVMInitArgs* a
         ReportCreateFailure(libraryPath, nullptr, VmOptions, JNI_ENOMEM);
         return false;
     }
+    NoteCreateOptions(&VmOptions);
+    EnterKernelStage(KernelCreating);
     jint result = createVm(&Kernel.vm, reinterpret_cast<void**>(&Kernel.env), args);
     if (result < 0) {
         ReportCreateFailure(libraryPath, nullptr, VmOptions, result);
@@ -120,6 +136,7 @@ static jmethodID LookUpKernelMethod(const char* name) {
 
 // Looks up all three methods before judging any of them.
 static bool BindKernelClass() {
+    EnterKernelStage(KernelFindingClass);
     Kernel.kernelClass = Kernel.env->FindClass(Profile.kernelClassName);
     if (Kernel.kernelClass == nullptr) {
         ReportClassNotFound(Kernel.env, Profile.kernelClassName);  // and clears its exception
@@ -149,6 +166,7 @@ static bool ConstructKernel() {
 }
 
 static bool ConstructAndStartKernel() {
+    EnterKernelStage(KernelStarting);
     if (!ConstructKernel()) {
         ReportStartThrew(Kernel.env);  // and clears the exception
         return false;
@@ -158,6 +176,8 @@ static bool ConstructAndStartKernel() {
         ReportStartThrew(Kernel.env);
         return false;
     }
+    EnterKernelStage(KernelRunning);
+    EndVmStartOutput();
     return true;
 }
 
@@ -173,7 +193,7 @@ static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath
     VmGeneration generation = ClassicVm;
     if (!GetDefaultArgs(library, libraryPath, &args, &generation)) return false;
 
-    VmOptions = BuildJvmOptionList(moduleDirectory, Profile.initFileName, generation);
+    VmOptions = BuildJvmOptionList(moduleDirectory, Profile.initFileName, generation, kVmHooks);
     args.nOptions = VmOptions.count;
     args.options = VmOptions.options;
     args.ignoreUnrecognized = JNI_FALSE;  // a mistyped init-file option must not pass unnoticed
@@ -196,10 +216,15 @@ void DetachFromVm() {
     if (Kernel.vm != nullptr) Kernel.vm->DetachCurrentThread();
 }
 
-void StopKernel() {
-    if (Kernel.vm == nullptr || Kernel.kernel == nullptr) return;
-    // Gives this thread its own interface pointer (or the one it has); an
-    // interface pointer of another thread must not be used here.
-    if (Kernel.vm->AttachCurrentThread(reinterpret_cast<void**>(&Kernel.env), nullptr) != JNI_OK) return;
-    Kernel.env->CallVoidMethod(Kernel.kernel, Kernel.stopId);
+bool StopKernel() {
+    if (Kernel.vm == nullptr || Kernel.kernel == nullptr) return true;
+    // Gives this thread its own interface pointer (or the one it has); the
+    // starting thread's must not be used here, nor overwritten.
+    JNIEnv* env = nullptr;
+    if (Kernel.vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) return true;
+    EnterKernelStage(KernelStopping);
+    env->CallVoidMethod(Kernel.kernel, Kernel.stopId);
+    if (env->ExceptionCheck() != JNI_TRUE) return true;
+    ReportStopThrew(env);  // and clears the exception
+    return false;
 }

@@ -12,7 +12,8 @@ bool StartKernel();
 void DetachFromVm();
 
 // Calls the kernel's stop on the calling thread, attaching it to the VM
-// first. Only after StartKernel returned true.
-void StopKernel();
+// first. Only after StartKernel returned true. False when the stop threw:
+// that has been reported once, and the exception cleared.
+bool StopKernel();
 
 #endif

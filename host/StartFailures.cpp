@@ -7,6 +7,7 @@
 #include "LaunchLayout.h"
 #include "ReportError.h"
 #include "ThrowableText.h"
+#include "VmOutput.h"
 
 static const char kLoadFailed[] = "Failed to load JVM DLL.";
 static const char kDefaultArgsFailed[] = "Error getting JVM default arguments.";
@@ -182,6 +183,56 @@ static void AppendProgramName() {
     free(path);
 }
 
+// Drops the line ends the text so far ends in, so that the next part
+// starts on a line of its own exactly once.
+static void EndLine() {
+    while (
+        FailureDetail.length > 0 && !FailureDetail.cut &&
+        (FailureDetail.text[FailureDetail.length - 1] == '\n' || FailureDetail.text[FailureDetail.length - 1] == '\r'))
+        FailureDetail.text[--FailureDetail.length] = '\0';
+    AppendText(&FailureDetail, "\n");
+}
+
+// What the VM printed while it was being created; false if nothing.
+static bool AppendWhatTheVmPrinted() {
+    if (!VmPrintedBeforeStart()) return false;
+    AppendText(&FailureDetail, "\nThe VM printed:\n");
+    AppendVmStartOutput(&FailureDetail);
+    return true;
+}
+
+// A secret's value never reaches the log, on the console or in the event.
+static void AppendShownOption(const char* option) {
+    size_t shown = ShownSecretOptionLength(option);
+    if (shown == 0) {
+        AppendShortened(&FailureDetail, option, kOptionEndsKept);
+        return;
+    }
+    char masked[kOptionEndsKept + 8];
+    size_t kept = shown < kOptionEndsKept ? shown : kOptionEndsKept;
+    memcpy(masked, option, kept);
+    memcpy(masked + kept, "****", sizeof "****");
+    AppendText(&FailureDetail, masked);
+}
+
+// What the VM printed, then the options it was handed, then, if it printed
+// nothing, where to see its words.
+static void AppendVmSide(const JvmOptionList* options) {
+    bool printed = AppendWhatTheVmPrinted();
+    if (printed) EndLine();
+    AppendText(&FailureDetail, printed ? "The VM was handed these options:" : " The VM was handed these options:");
+    for (jint i = 0; options != nullptr && i < options->count; ++i) {
+        AppendText(&FailureDetail, "\n");
+        const char* option = options->options[i].optionString;
+        if (option != nullptr) AppendShownOption(option);
+    }
+    if (!printed) {
+        AppendText(&FailureDetail, "\nThe VM says why in a console: run \"");
+        AppendProgramName();
+        AppendText(&FailureDetail, " run\".");
+    }
+}
+
 void ReportCreateFailure(const char* libraryPath, const char* missingExport, const JvmOptionList& options,
                          jint result) {
     ClearDetail(&FailureDetail);
@@ -192,17 +243,37 @@ void ReportCreateFailure(const char* libraryPath, const char* missingExport, con
     } else {
         AppendText(&FailureDetail, "JNI_CreateJavaVM answered ");
         AppendJniResult(result);
-        AppendText(&FailureDetail, ". The VM was handed these options:");
-        for (jint i = 0; i < options.count; ++i) {
-            AppendText(&FailureDetail, "\n");
-            const char* option = options.options[i].optionString;
-            if (option != nullptr) AppendShortened(&FailureDetail, option, kOptionEndsKept);
-        }
-        AppendText(&FailureDetail, "\nThe VM says why in a console: run \"");
-        AppendProgramName();
-        AppendText(&FailureDetail, " run\".");
+        AppendText(&FailureDetail, ".");
+        AppendVmSide(&options);
     }
     Report(kCreateFailed);
+}
+
+// How the VM ended the process, as the end of a sentence.
+static void AppendHowItEnded(bool aborted, jint exitCode) {
+    if (aborted) {
+        AppendText(&FailureDetail, ", by aborting.");
+    } else {
+        AppendText(&FailureDetail, ", with exit code ");
+        AppendNumber(&FailureDetail, exitCode);
+        AppendText(&FailureDetail, ".");
+    }
+}
+
+void ReportCreateEnded(const JvmOptionList* options, bool aborted, jint exitCode) {
+    ClearDetail(&FailureDetail);
+    AppendText(&FailureDetail, "The Java VM ended the process while it was being created");
+    AppendHowItEnded(aborted, exitCode);
+    AppendVmSide(options);
+    Report(kCreateFailed);
+}
+
+void ReportStartEnded(bool findingClass, bool aborted, jint exitCode) {
+    ClearDetail(&FailureDetail);
+    AppendText(&FailureDetail, "The Java VM ended the process during the kernel's start");
+    AppendHowItEnded(aborted, exitCode);
+    if (AppendWhatTheVmPrinted()) EndLine();
+    Report(findingClass ? kClassNotFound : kStartThrew);
 }
 
 // ------------------------------------------------------------ the kernel class

@@ -18,6 +18,12 @@ void ReportDefaultArgsFailure(const char* libraryPath, const char* missingExport
 // JNI_CreateJavaVM is missing (missingExport), the options could not be
 // assembled (options.options null), or the VM answered `result`.
 void ReportCreateFailure(const char* libraryPath, const char* missingExport, const JvmOptionList& options, jint result);
+// The VM ended the process itself (aborted, or exited with exitCode) while
+// it was being created with `options` (null: not known), or during the
+// kernel's start: while its class was looked up, or while it was
+// constructed or started. The detail gives what the VM printed.
+void ReportCreateEnded(const JvmOptionList* options, bool aborted, jint exitCode);
+void ReportStartEnded(bool findingClass, bool aborted, jint exitCode);
 // FindClass found nothing; the pending exception says why and is cleared.
 void ReportClassNotFound(JNIEnv* env, const char* className);
 // Any of the three is null.

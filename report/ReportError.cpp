@@ -7,8 +7,18 @@
 #include "Detail.h"
 #include "ProductProfile.h"
 
-static const WORD kEventCategory = 1;
-static const DWORD kEventId = 2;
+static const WORD kEventCategory = 1;  // "Kernel"
+
+// The type and message-table id of each kind of event.
+static const struct {
+    WORD type;
+    DWORD eventId;
+} kEvents[] = {
+    {EVENTLOG_ERROR_TYPE, 2},        // KernelStartFailed
+    {EVENTLOG_ERROR_TYPE, 3},        // KernelStopFailed
+    {EVENTLOG_ERROR_TYPE, 4},        // VmEndedProcess
+    {EVENTLOG_INFORMATION_TYPE, 4},  // VmExitedCleanly
+};
 
 static bool ShowingErrors = false;
 
@@ -45,7 +55,7 @@ static void PrintFailure(FILE* stream, const char* message, const char* detail) 
     fflush(stream);  // the echo must not trail behind later console output
 }
 
-void ReportError(const char* message, const char* detail) {
+void WriteEvent(EventKind kind, const char* message, const char* detail) {
     if (Profile.echoErrors) {
         PrintFailure(stdout, message, detail);
     } else if (ShowingErrors) {
@@ -55,9 +65,12 @@ void ReportError(const char* message, const char* detail) {
                           Widened(detail, WideDetail, kDetailCapacity + 1)};
     // Registered again on every call: a report is rare and nothing is cached.
     HANDLE eventSource = RegisterEventSourceA(nullptr, Profile.serviceName);
-    ReportEventW(eventSource, EVENTLOG_ERROR_TYPE, kEventCategory, kEventId, nullptr, 2, 0, strings, nullptr);
+    ReportEventW(eventSource, kEvents[kind].type, kEventCategory, kEvents[kind].eventId, nullptr, 2, 0, strings,
+                 nullptr);
     if (eventSource != nullptr) DeregisterEventSource(eventSource);
 }
+
+void ReportError(const char* message, const char* detail) { WriteEvent(KernelStartFailed, message, detail); }
 
 void PrintFailedCall(const char* call, unsigned long error) {
     char text[512];

@@ -1,11 +1,22 @@
 #ifndef REPORT_REPORT_ERROR_H
 #define REPORT_REPORT_ERROR_H
 
-// Writes one kernel start failure to the event log under the service name,
-// as two insertion strings: the fixed message, then the detail (UTF-8; may
-// be empty) that says why. The profile's echo prints both on standard
+// The events the programs write to the Application log under the service
+// name, each with two insertion strings: the fixed message, then the detail
+// (UTF-8; may be empty) that says why.
+enum EventKind {
+    KernelStartFailed,  // error, event 2
+    KernelStopFailed,   // error, event 3
+    VmEndedProcess,     // error, event 4: the VM ended the process or aborted
+    VmExitedCleanly,    // information, event 4: the VM ended the process with exit code 0
+};
+
+// Writes one event. The profile's echo prints both strings on standard
 // output first; in a console run the other programs print them on standard
 // error.
+void WriteEvent(EventKind kind, const char* message, const char* detail);
+
+// One kernel start failure: WriteEvent(KernelStartFailed, ...).
 void ReportError(const char* message, const char* detail);
 
 // From now on ReportError also shows each failure on the console: called by

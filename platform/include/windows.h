@@ -246,8 +246,23 @@ BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwE
                          WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData);
 BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
 
+// Threads (platform/posix/Process.cpp)
+DWORD WINAPI GetCurrentProcessId(void);
+
 #ifdef __cplusplus
 }
 #endif
+
+// Interlocked operations: full barriers, as on Windows.
+static inline LONG InterlockedExchange(volatile LONG* target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+static inline LONG InterlockedExchangeAdd(volatile LONG* addend, LONG value) {
+    return __atomic_fetch_add(addend, value, __ATOMIC_SEQ_CST);
+}
+static inline LONG InterlockedCompareExchange(volatile LONG* destination, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return comparand;
+}
 
 #endif

@@ -89,3 +89,5 @@ extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer
     memcpy(lpBuffer, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
 }
+
+extern "C" DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }

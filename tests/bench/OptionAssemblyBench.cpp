@@ -59,7 +59,7 @@ namespace {
 // it many times hands the memory back after each build.
 void ReleaseOptionList(JvmOptionList list) {
     ReleaseBootClassPath(&list);
-    for (jint i = 2; i + 1 < list.count; ++i) free(list.options[i].optionString);
+    for (jint i = 2; i < BootClassPathIndex(list); ++i) free(list.options[i].optionString);
     free(list.options);
 }
 
@@ -74,7 +74,7 @@ void CountPerJar(benchmark::State& state, int jars) {
 void AssembleRepeatedly(benchmark::State& state, const Installation& installation) {
     std::string moduleDirectory = installation.moduleDirectory();
     for (auto _ : state) {
-        JvmOptionList list = BuildJvmOptionList(moduleDirectory.c_str(), "alder.init", ClassicVm);
+        JvmOptionList list = BuildJvmOptionList(moduleDirectory.c_str(), "alder.init", ClassicVm, VmHooks());
         if (list.options == nullptr) state.SkipWithError("option list not built");
         benchmark::DoNotOptimize(list.options);
         ReleaseOptionList(list);

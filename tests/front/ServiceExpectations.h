@@ -15,15 +15,20 @@
 #include "Program.h"
 #include "ScriptedModulePath.h"
 
-// One status report: the record always says a Win32 service that accepts
-// stop and preshutdown, with no check point or wait hint; state and exit
-// codes vary.
+// The controls a report offers: stop only until the kernel runs (a stop
+// during the start ends nothing that runs), then preshutdown too.
+const DWORD kAcceptedWhileStarting = 0x1;
+const DWORD kAcceptedOnceRunning = 0x101;
+
+// One status report: the record always says a Win32 service with no check
+// point or wait hint; state, exit codes and accepted controls vary.
 inline void ExpectReport(const FakeServiceManager::StatusReport& report, DWORD state, std::thread::id thread,
-                         DWORD win32ExitCode = NO_ERROR, DWORD serviceSpecificExitCode = 0) {
+                         DWORD win32ExitCode = NO_ERROR, DWORD serviceSpecificExitCode = 0,
+                         DWORD controlsAccepted = kAcceptedOnceRunning) {
     EXPECT_TRUE(report.validHandle);
     EXPECT_EQ(report.status.dwServiceType, 0x30u);
     EXPECT_EQ(report.status.dwCurrentState, state);
-    EXPECT_EQ(report.status.dwControlsAccepted, 0x101u);
+    EXPECT_EQ(report.status.dwControlsAccepted, controlsAccepted);
     EXPECT_EQ(report.status.dwWin32ExitCode, win32ExitCode);
     EXPECT_EQ(report.status.dwServiceSpecificExitCode, serviceSpecificExitCode);
     EXPECT_EQ(report.status.dwCheckPoint, 0u);

@@ -65,8 +65,10 @@ TEST_F(ServiceProgram, FailedStartIsReportedAsAServiceSpecificFailure) {
 
     auto reports = FakeServiceManager::StatusReports();
     ASSERT_EQ(reports.size(), 2u);
-    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread());
-    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1);
+    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread(), NO_ERROR, 0,
+                 kAcceptedWhileStarting);
+    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1,
+                 kAcceptedWhileStarting);
 
     // A stopped service gets no controls, so the kernel is never stopped.
     for (const auto& delivery : FakeServiceManager::ControlDeliveries()) EXPECT_FALSE(delivery.delivered);

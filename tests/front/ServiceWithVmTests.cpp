@@ -57,7 +57,7 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
 
     auto reports = FakeServiceManager::StatusReports();
     ASSERT_EQ(reports.size(), 5u);
-    ExpectReport(reports[0], SERVICE_START_PENDING, serviceThread);
+    ExpectReport(reports[0], SERVICE_START_PENDING, serviceThread, NO_ERROR, 0, kAcceptedWhileStarting);
     ExpectReport(reports[1], SERVICE_RUNNING, serviceThread);
     ExpectReport(reports[2], SERVICE_RUNNING, mainThread);  // interrogate
     ExpectReport(reports[3], SERVICE_STOP_PENDING, mainThread);
@@ -118,8 +118,10 @@ TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped
 
     auto reports = FakeServiceManager::StatusReports();
     ASSERT_EQ(reports.size(), 2u);
-    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread());
-    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1);
+    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread(), NO_ERROR, 0,
+                 kAcceptedWhileStarting);
+    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1,
+                 kAcceptedWhileStarting);
     EXPECT_EQ(StopsSeenAtEachReport(), (std::vector<std::string>{"0", "0"}));
 
     auto events = FakeEventLog::Events();

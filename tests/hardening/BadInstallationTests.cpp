@@ -63,19 +63,25 @@ INSTANTIATE_TEST_SUITE_P(Libraries, BrokenVmTest, ::testing::ValuesIn(kBrokenVmC
                              return std::string(info.param.name);
                          });
 
-// A stop that throws leaves an exception pending on a VM that is about to
-// end with the process: the run still ends normally, with no report.
-TEST(BadInstallation, StopThatThrowsStillEndsTheRunCleanly) {
+// A stop that throws is reported like a failed start, with its own message
+// and the stack trace, its exception is cleared, and the run says so in its
+// exit code.
+TEST(BadInstallation, StopThatThrowsIsReportedAndEndsTheRunWithTwo) {
     Installation tree;
     std::string installed = tree.addProgram(Cedar().builtPath, "CedarSvc");
     tree.installStandinVm("fail=stop");
 
     ProcessResult run = RunProcess(installed, {"CedarSvc", "run"}, "\n\n");
-    EXPECT_EQ(run.output, tree.windowsPathOf("CedarSvc") + kStartPrompt + kStopPrompt);
-    EXPECT_EQ(run.exitCode, 0);
-    auto calls = EntriesOf(tree.standinLog(), "CallVoidMethod");
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1][1], "stop");
+    EXPECT_EQ(run.output, tree.windowsPathOf("CedarSvc") + kStartPrompt + kStopPrompt +
+                              "Exception occurs stopping the Kernel\n"
+                              "java.lang.RuntimeException: stand-in failure\n\n"
+                              "java.lang.RuntimeException: stand-in failure\n"
+                              "\tat com.halvern.standin.Kernel.start(Kernel.java:42)\n");
+    EXPECT_EQ(run.exitCode, 2);
+    auto stops = EntriesOf(tree.standinLog(), "CallVoidMethod");
+    ASSERT_GE(stops.size(), 2u);
+    EXPECT_EQ(stops[1][1], "stop");
+    EXPECT_TRUE(EntriesOf(tree.standinLog(), "CallWithExceptionPending").empty());
 }
 
 // A directory path of the given length below the temporary root, made of

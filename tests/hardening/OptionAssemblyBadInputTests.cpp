@@ -29,17 +29,17 @@ struct Assembled {
 class BadInputTest : public ::testing::Test {
   protected:
     Assembled Assemble() {
-        JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", ClassicVm);
+        JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", ClassicVm, VmHooks());
         Assembled assembled;
-        EXPECT_GE(list.count, 3);
-        EXPECT_LE(list.count, 3 + MaxInitFileOptions);
+        EXPECT_GE(list.count, 3 + kVmHookOptionCount);
+        EXPECT_LE(list.count, 3 + MaxInitFileOptions + kVmHookOptionCount);
         if (list.options == nullptr) return assembled;
         EXPECT_EQ(WorkingDirectory(), install_.bin().string());
-        for (jint i = 2; i + 1 < list.count; ++i) {
+        for (jint i = 2; i < BootClassPathIndex(list); ++i) {
             assembled.initFileOptions.emplace_back(list.options[i].optionString);
             free(list.options[i].optionString);
         }
-        assembled.bootClassPath = list.options[list.count - 1].optionString;
+        assembled.bootClassPath = list.options[BootClassPathIndex(list)].optionString;
         ReleaseBootClassPath(&list);
         free(list.options);
         return assembled;

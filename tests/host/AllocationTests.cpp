@@ -16,7 +16,7 @@ namespace {
 
 void Release(JvmOptionList list) {
     ReleaseBootClassPath(&list);
-    for (jint i = 2; i < list.count - 1; ++i) free(list.options[i].optionString);
+    for (jint i = 2; i < BootClassPathIndex(list); ++i) free(list.options[i].optionString);
     free(list.options);
 }
 
@@ -26,7 +26,7 @@ class AllocationTest : public ::testing::Test {
 
     JvmOptionList BuildFailingAfter(int allocations) {
         FailingAllocator::FailAfter(allocations);
-        JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", ClassicVm);
+        JvmOptionList list = BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", ClassicVm, VmHooks());
         FailingAllocator::Disarm();
         return list;
     }
@@ -46,7 +46,7 @@ TEST_F(AllocationTest, RunningOutAtAnyAllocationGivesNoListAndLosesNothing) {
         JvmOptionList list = BuildFailingAfter(allocations);
         EXPECT_EQ(WorkingDirectory(), install_.bin().string()) << "failing allocation " << allocations;
         if (FailingAllocator::AllocationsLeft() > 0 || list.options != nullptr) {  // nothing failed: the whole list
-            ASSERT_EQ(list.count, 8);
+            ASSERT_EQ(list.count, 8 + kVmHookOptionCount);
             EXPECT_EQ(std::string(list.options[2].optionString).substr(10), std::string(100, 'v'));
             Release(list);
             break;
@@ -63,7 +63,7 @@ TEST_F(AllocationTest, BootClassPathOfThousandsOfJarsGrowsByDoubling) {
     for (int i = 0; i < 4000; ++i) install_.addJar("library-" + std::to_string(i) + ".jar");
     JvmOptionList list = BuildFailingAfter(1 << 30);
     ASSERT_NE(list.options, nullptr);
-    size_t length = std::string(list.options[list.count - 1].optionString).size();
+    size_t length = std::string(list.options[BootClassPathIndex(list)].optionString).size();
     EXPECT_GT(length, 4000u * 25);
     // Each growth doubles the text, so the reallocations are logarithmic in
     // its length and the bytes copied over all of them stay linear.

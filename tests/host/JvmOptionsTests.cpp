@@ -16,16 +16,17 @@ const char kHome[] = "-Dapplication.home=..";
 const char kLibraryPath[] = "-Djava.library.path=..\\lib";
 const char kBootPrefix[] = "-Xbootclasspath/p:";
 
+// The options before the VM's hooks.
 std::vector<std::string> Texts(const JvmOptionList& list) {
     std::vector<std::string> texts;
-    for (jint i = 0; i < list.count; ++i) texts.emplace_back(list.options[i].optionString);
+    for (jint i = 0; i <= BootClassPathIndex(list); ++i) texts.emplace_back(list.options[i].optionString);
     return texts;
 }
 
 // The list is the caller's for the rest of the process; a test gives it back.
 void Release(JvmOptionList list) {
     ReleaseBootClassPath(&list);
-    for (jint i = 2; i < list.count - 1; ++i) free(list.options[i].optionString);
+    for (jint i = 2; i < BootClassPathIndex(list); ++i) free(list.options[i].optionString);
     free(list.options);
 }
 
@@ -39,8 +40,8 @@ int OpenFileDescriptors() {
 
 class JvmOptionsTest : public ::testing::Test {
   protected:
-    JvmOptionList Build(VmGeneration generation = ClassicVm) {
-        return BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", generation);
+    JvmOptionList Build(VmGeneration generation = ClassicVm, const VmHooks& hooks = VmHooks()) {
+        return BuildJvmOptionList(install_.moduleDirectory().c_str(), "alder.init", generation, hooks);
     }
 
     std::vector<std::string> BuildTexts(VmGeneration generation = ClassicVm) {
@@ -56,18 +57,56 @@ class JvmOptionsTest : public ::testing::Test {
     Installation install_;
 };
 
-TEST_F(JvmOptionsTest, WithoutInitFileAndJarsHoldsTheThreeFixedOptions) {
-    JvmOptionList list = Build();
-    ASSERT_EQ(list.count, 3);
-    EXPECT_EQ(Texts(list), (std::vector<std::string>{kHome, kLibraryPath, kBootPrefix}));
-    for (jint i = 0; i < list.count; ++i) EXPECT_EQ(list.options[i].extraInfo, nullptr);
+// The hooks close the list, each with its function; no other option has one.
+TEST_F(JvmOptionsTest, ListIsTheFixedOptionsTheInitFileTheBootClassPathThenTheHooks) {
+    int print, exit, abort;
+    WriteInitFile("-Xmx64m\n");
+    JvmOptionList list = Build(ClassicVm, VmHooks{&print, &exit, &abort});
+    ASSERT_EQ(list.count, 7);
+    std::vector<std::pair<std::string, void*>> options;
+    for (jint i = 0; i < list.count; ++i) options.emplace_back(list.options[i].optionString, list.options[i].extraInfo);
+    EXPECT_EQ(options, (std::vector<std::pair<std::string, void*>>{{kHome, nullptr},
+                                                                   {kLibraryPath, nullptr},
+                                                                   {"-Xmx64m", nullptr},
+                                                                   {kBootPrefix, nullptr},
+                                                                   {"vfprintf", &print},
+                                                                   {"exit", &exit},
+                                                                   {"abort", &abort}}));
     Release(list);
+}
+
+// What a log may show of an option: a property whose name says it holds a
+// secret keeps its name only.
+TEST(SecretOptionTest, ShowsTheNameOfASecretPropertyButNotItsValue) {
+    const struct {
+        const char* option;
+        const char* shown;
+    } cases[] = {
+        {"-Djavax.net.ssl.keyStorePassword=changeit", "-Djavax.net.ssl.keyStorePassword="},
+        {"-Ddb.PASSWD=x", "-Ddb.PASSWD="},
+        {"-Dsmtp.pwd=", "-Dsmtp.pwd="},
+        {"-Dclient_Secret=a=b", "-Dclient_Secret="},
+        {"-Dauth.token=t", "-Dauth.token="},
+        {"-Daws.credentials.file=c", "-Daws.credentials.file="},
+        {"-Dservice.apiKey=k", "-Dservice.apiKey="},
+        {"-Dnote=password", nullptr},        // the name decides, not the value
+        {"-Dpassword", nullptr},             // no value to hide
+        {"-Xpassword=x", nullptr},           // not a property
+        {"-Dapi.key=k", nullptr},            // "apikey" in one word only
+        {"-Dapplication.home=..", nullptr},  // nothing secret
+    };
+    for (const auto& c : cases) {
+        size_t shown = ShownSecretOptionLength(c.option);
+        EXPECT_EQ(shown == 0 ? std::string("(whole)") : std::string(c.option, shown),
+                  c.shown == nullptr ? std::string("(whole)") : std::string(c.shown))
+            << c.option;
+    }
 }
 
 TEST_F(JvmOptionsTest, ReleasingTheBootClassPathLeavesNoPointerToIt) {
     install_.addJar("a.jar");
     JvmOptionList list = Build();
-    ASSERT_EQ(list.count, 3);
+    ASSERT_EQ(list.count, 3 + kVmHookOptionCount);
     ReleaseBootClassPath(&list);
     EXPECT_EQ(list.options[2].optionString, nullptr);
     EXPECT_STREQ(list.options[0].optionString, kHome);

@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Error creating JVM",
                     {"JNI_CreateJavaVM answered JNI_ERR (-1). The VM was handed these options:\\n"
                      "-Dapplication.home=..\\n-Djava.library.path=..\\lib\\n-Dfrom.init=100%s%n\\n"
-                     "-Xbootclasspath/p:\\n",
+                     "-Xbootclasspath/p:\\nvfprintf\\nexit\\nabort\\n",
                      "run \"AlderSvc run\""},
                     true},
         FailureCase{"ClassNotFound",
@@ -276,12 +276,15 @@ TEST_F(KernelTest, ConsoleRunStartsAndStopsTheSameKernelOnOneThread) {
     std::vector<std::string> expected = {
         "GetDefaultJavaVMInitArgs\tversion=0x00010004\tcwd=" + install_.root().string(),
         "GetDefaultJavaVMInitArgs\tversion=0x00090000\tcwd=" + install_.root().string(),
-        "CreateJavaVM\tcwd=" + bin + "\tnOptions=5",
+        "CreateJavaVM\tcwd=" + bin + "\tnOptions=8",
         "option\t0\t-Dapplication.home=..",
         "option\t1\t-Djava.library.path=..\\lib",
         "option\t2\t-Xmx64m",
         "option\t3\t-Da=b",
         "option\t4\t-Xbootclasspath/p:..\\lib\\util\\kernel.jar",
+        "option\t5\tvfprintf\textraInfo=set",
+        "option\t6\texit\textraInfo=set",
+        "option\t7\tabort\textraInfo=set",
         std::string("FindClass\t") + kKernelClass + "\tthread=1",
         "GetMethodID\t<init>\t()V",
         "GetMethodID\tstart\t()V",
@@ -294,6 +297,7 @@ TEST_F(KernelTest, ConsoleRunStartsAndStopsTheSameKernelOnOneThread) {
         "ExceptionCheck\tresult=0",
         "AttachCurrentThread\tthread=1",
         "CallVoidMethod\tstop\tthread=1\tref=valid",
+        "ExceptionCheck\tresult=0",
     };
     EXPECT_EQ(run.log, expected);
 }
@@ -332,9 +336,10 @@ TEST_F(KernelTest, EachGenerationGetsItsBootClassPathOption) {
         DriverRun run = Run("start");
         EXPECT_EQ(run.field("started"), "1") << c.conf;
         std::vector<std::string> options = run.logLines("option");
-        EXPECT_EQ(options, (std::vector<std::string>{"option\t0\t-Dapplication.home=..",
-                                                     "option\t1\t-Djava.library.path=..\\lib", "option\t2\t-Xmx64m",
-                                                     c.bootClassPath}))
+        EXPECT_EQ(options, (std::vector<std::string>{
+                               "option\t0\t-Dapplication.home=..", "option\t1\t-Djava.library.path=..\\lib",
+                               "option\t2\t-Xmx64m", c.bootClassPath, "option\t4\tvfprintf\textraInfo=set",
+                               "option\t5\texit\textraInfo=set", "option\t6\tabort\textraInfo=set"}))
             << c.conf;
     }
 }

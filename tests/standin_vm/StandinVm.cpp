@@ -511,6 +511,114 @@ void PrintStackTrace(ThreadState* env, Object* throwable, Object* printer) {
     }
 }
 
+// ------------------------------------------------------------ the host's hooks
+
+// What the "vfprintf", "exit" and "abort" options handed over; the VM
+// prints and ends the process through them, as HotSpot does.
+typedef jint(JNICALL* PrintHook)(FILE* stream, const char* format, va_list arguments);
+typedef void(JNICALL* ExitHook)(jint code);
+typedef void(JNICALL* AbortHook)(void);
+
+PrintHook printHook;
+ExitHook exitHook;
+AbortHook abortHook;
+
+void TakeHooks(const JavaVMInitArgs* args) {
+    for (jint i = 0; i < args->nOptions; ++i) {
+        const char* text = args->options[i].optionString;
+        void* function = args->options[i].extraInfo;
+        if (text == nullptr) continue;
+        if (strcmp(text, "vfprintf") == 0) printHook = reinterpret_cast<PrintHook>(function);
+        if (strcmp(text, "exit") == 0) exitHook = reinterpret_cast<ExitHook>(function);
+        if (strcmp(text, "abort") == 0) abortHook = reinterpret_cast<AbortHook>(function);
+    }
+}
+
+void Print(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    if (printHook != nullptr) {
+        printHook(stderr, format, arguments);
+    } else {
+        vfprintf(stderr, format, arguments);
+    }
+    va_end(arguments);
+}
+
+// The VM ends the process: the hook first, then the process ends at once
+// (no static destructors run under the host's other threads).
+[[noreturn]] void ExitVm(int code) {
+    Log({"VmExit", "code=" + std::to_string(code), ThreadField()});
+    if (exitHook != nullptr) exitHook(code);
+    _Exit(code);
+}
+
+[[noreturn]] void AbortVm() {
+    Log({"VmAbort", ThreadField()});
+    if (abortHook != nullptr) abortHook();
+    _Exit(1);
+}
+
+// A heap HotSpot cannot reserve: its two lines, the size through the
+// formats its platform's C runtime reads.
+[[noreturn]] void FailToReserveHeap() {
+    Print("Error occurred during initialization of VM\n");
+#ifdef _WIN32
+    Print("Could not reserve enough space for %I64dKB object heap\n", static_cast<long long>(3145728));
+#else
+    Print("Could not reserve enough space for %lldKB object heap\n", static_cast<long long>(3145728));
+#endif
+    AbortVm();
+}
+
+// The value of the line key=<number>, if standin.conf has one.
+bool ConfNumber(const std::string& key, int* number) {
+    std::vector<std::string> values = ConfValues(key);
+    if (values.empty()) return false;
+    *number = atoi(values[0].c_str());
+    return true;
+}
+
+// A thread of the VM's own that ends the process a moment after the start.
+[[noreturn]] void EndAfterAMoment() {
+#ifdef _WIN32
+    Sleep(300);
+#else
+    usleep(300 * 1000);
+#endif
+    int code = 0;
+    if (ConfNumber("exit-after-start", &code)) {
+        Print("stand-in: exiting with code %d\n", code);
+        ExitVm(code);
+    }
+    Print("# A fatal error has been detected by the stand-in VM\n");
+    AbortVm();
+}
+
+#ifdef _WIN32
+DWORD WINAPI EndingThread(LPVOID) { EndAfterAMoment(); }
+
+void EndLater() { CreateThread(nullptr, 0, EndingThread, nullptr, 0, nullptr); }
+#else
+void* EndingThread(void*) { EndAfterAMoment(); }
+
+void EndLater() {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, EndingThread, nullptr) == 0) pthread_detach(thread);
+}
+#endif
+
+// What a kernel method does beside its call being logged: end the process
+// (exit-in-<method>=<code>, abort-in-<method>), arrange to end it later
+// (after start), or throw.
+void RunKernelMethod(ThreadState* env, const std::string& name) {
+    int code = 0;
+    if (ConfNumber("exit-in-" + name, &code)) ExitVm(code);
+    if (Configured("abort-in-" + name)) AbortVm();
+    if (Failing(name)) Throw(env, ConfiguredThrowable());
+    if (name == "start" && (!ConfValues("exit-after-start").empty() || Configured("abort-after-start"))) EndLater();
+}
+
 void CallVoid(JNIEnv* jniEnv, jobject object, jmethodID method, jobject argument) {
     ThreadState* env = Enter(jniEnv, "CallVoidMethod");
     std::string name = MethodName(method);
@@ -518,7 +626,7 @@ void CallVoid(JNIEnv* jniEnv, jobject object, jmethodID method, jobject argument
     if (TakesObject(method)) line.push_back("arg=" + RefState(argument));
     Log(line);
     env->unchecked = "CallVoidMethod";
-    if ((name == "start" || name == "stop") && Failing(name)) Throw(env, ConfiguredThrowable());
+    if (name == "start" || name == "stop") RunKernelMethod(env, name);
     if (name == "printStackTrace") PrintStackTrace(env, ObjectOf(object), ObjectOf(argument));
 }
 
@@ -752,8 +860,14 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     Log({"CreateJavaVM", "cwd=" + CurrentDirectory(), "nOptions=" + std::to_string(args->nOptions)});
     for (jint i = 0; i < args->nOptions; ++i) {
         const char* text = args->options[i].optionString;
-        Log({"option", std::to_string(i), text != nullptr ? text : "(null)"});
+        std::vector<std::string> line = {"option", std::to_string(i), text != nullptr ? text : "(null)"};
+        if (args->options[i].extraInfo != nullptr) line.push_back("extraInfo=set");
+        Log(line);
     }
+    TakeHooks(args);
+    for (const std::string& text : ConfValues("say")) Print("%s\n", text.c_str());
+    if (Failing("create-abort")) FailToReserveHeap();
+    if (Failing("create-exit")) ExitVm(1);
     if (Failing("create")) return JNI_ERR;
     {
         Guard guard;
