@@ -11,6 +11,7 @@ struct FakeSource {
 std::mutex mutex;
 std::vector<RecordedEvent> events;
 bool refuseRegistration = false;
+std::function<void(const RecordedEvent&)> eventObserver;
 int openSources = 0;
 
 // UTF-16 to UTF-8, pairing surrogates; a lone one shows as U+FFFD.
@@ -53,11 +54,17 @@ void Reset() {
     events.clear();
     refuseRegistration = false;
     openSources = 0;
+    eventObserver = nullptr;
 }
 
 void RefuseRegistration() {
     std::lock_guard<std::mutex> lock(mutex);
     refuseRegistration = true;
+}
+
+void OnEvent(std::function<void(const RecordedEvent&)> observer) {
+    std::lock_guard<std::mutex> lock(mutex);
+    eventObserver = std::move(observer);
 }
 
 std::vector<RecordedEvent> Events() {
@@ -82,9 +89,21 @@ extern "C" HANDLE WINAPI RegisterEventSourceA(LPCSTR, LPCSTR lpSourceName) {
 // Records one entry, its strings already in UTF-8.
 static BOOL Record(HANDLE hEventLog, WORD type, WORD category, DWORD eventId, PSID userSid, DWORD dataSize,
                    std::vector<std::string> strings, bool wide) {
-    std::lock_guard<std::mutex> lock(mutex);
-    events.push_back({hEventLog != nullptr ? static_cast<FakeSource*>(hEventLog)->name : std::string(), type, category,
-                      eventId, userSid != nullptr, std::move(strings), dataSize, wide});
+    RecordedEvent event = {hEventLog != nullptr ? static_cast<FakeSource*>(hEventLog)->name : std::string(),
+                           type,
+                           category,
+                           eventId,
+                           userSid != nullptr,
+                           std::move(strings),
+                           dataSize,
+                           wide};
+    std::function<void(const RecordedEvent&)> observer;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(event);
+        observer = eventObserver;
+    }
+    if (observer) observer(event);
     return hEventLog != nullptr;  // like Windows: a null handle writes nothing
 }
 

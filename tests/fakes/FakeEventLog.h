@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ void Reset();
 // Makes RegisterEventSourceA return null from now on (until Reset).
 void RefuseRegistration();
 std::vector<RecordedEvent> Events();
+// Called at each entry as it is written, on the writing thread (until Reset):
+// for a process that the code under test may end at any moment.
+void OnEvent(std::function<void(const RecordedEvent&)> observer);
 // Event sources registered and not yet deregistered.
 int OpenSources();
 }  // namespace FakeEventLog

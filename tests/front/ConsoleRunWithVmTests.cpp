@@ -94,4 +94,47 @@ TEST(ConsoleRunWithVm, KernelThatFailedToStartIsNotStopped) {
     EXPECT_TRUE(EntriesOf(log, "AttachCurrentThread").empty());
 }
 
+// The VM ending the process in a console run: its words on standard error
+// as they come, then what the event says (a failed start shown as always),
+// and the process ends with the VM's code, wherever the run was.
+TEST(ConsoleRunWithVm, VmThatEndsTheProcessIsShownAndEndsTheRun) {
+    struct Case {
+        const char* conf;
+        std::string output;  // after the program's path
+        std::string errors;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"fail=create-abort", kStartPrompt,
+         "Error occurred during initialization of VM\n"
+         "Could not reserve enough space for 3145728KB object heap\n"
+         "Error creating JVM\n"
+         "The Java VM ended the process while it was being created, by aborting.\n"
+         "The VM printed:\n"
+         "Error occurred during initialization of VM\n"
+         "Could not reserve enough space for 3145728KB object heap\n"
+         "The VM was handed these options:\n"
+         "-Dapplication.home=..\n-Djava.library.path=..\\lib\n-Xbootclasspath/p:\nvfprintf\nexit\nabort\n",
+         1},
+        {"exit-after-start=7", std::string(kStartPrompt) + kStopPrompt,
+         "stand-in: exiting with code 7\n"
+         "The Java VM ended the process\n"
+         "The Java VM ended the process with exit code 7 while the kernel was running.\n"
+         "What it printed last:\n"
+         "stand-in: exiting with code 7\n",
+         7},
+    };
+    for (const Case& c : cases) {
+        Installation install;
+        std::string installed = install.addProgram(ProgramNamed("AlderSvc").builtPath, "AlderSvc");
+        install.installStandinVm(c.conf);
+        ChildProcess child(installed, {"AlderSvc", "run"});
+        child.Write("\n");
+        EXPECT_EQ(child.ReadToEnd(), install.windowsPathOf("AlderSvc") + c.output) << c.conf;
+        ProcessResult result = child.Finish();
+        EXPECT_EQ(result.errors, c.errors) << c.conf;
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.conf;
+    }
+}
+
 }  // namespace

@@ -4,6 +4,10 @@
 // report after it.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +138,167 @@ TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");
     ExpectServiceThreadDetached(FieldOf(calls[0], "thread"));
+}
+
+// The VM may end the process itself, on any of its threads: its hook then
+// writes the one event that the kernel's stage calls for and makes the one
+// final status report, and the process ends with the VM's code. Each case
+// runs in a child process; what the service reported is written down there
+// as it happens ("status <state> <win32> <specific> <accepted>", "event
+// <type> <id> <message>" and the detail), with the process id and the
+// program's directory made {pid} and {bin}.
+struct VmEndingCase {
+    const char* name;
+    const char* conf;
+    std::vector<DWORD> controls;
+    int exitCode;
+    std::string transcript;
+};
+
+void PrintTo(const VmEndingCase& c, std::ostream* out) { *out << c.name; }
+
+class VmEndsTheProcess : public ServiceWithVm, public ::testing::WithParamInterface<VmEndingCase> {
+  protected:
+    std::string Normalized(std::string text) const {
+        const std::string bin = install.moduleDirectory().substr(0, install.moduleDirectory().size() - 1);
+        const std::string pid = std::to_string(getpid());
+        for (size_t at = 0; (at = text.find(bin, at)) != std::string::npos;) text.replace(at, bin.size(), "{bin}");
+        for (size_t at = 0; (at = text.find("pid" + pid, at)) != std::string::npos;)
+            text.replace(at + 3, pid.size(), "{pid}");
+        return text;
+    }
+
+    // The service run, in the child: each report written down as it is made.
+    void RunWritingDown() {
+        FakeServiceManager::OnStatusReport([](const SERVICE_STATUS& status) {
+            fprintf(stderr, "status %u %u %u 0x%x\n", static_cast<unsigned>(status.dwCurrentState),
+                    static_cast<unsigned>(status.dwWin32ExitCode),
+                    static_cast<unsigned>(status.dwServiceSpecificExitCode),
+                    static_cast<unsigned>(status.dwControlsAccepted));
+            return std::string();
+        });
+        FakeEventLog::OnEvent([this](const RecordedEvent& event) {
+            fprintf(stderr, "event %u %u %s\n%s\n", static_cast<unsigned>(event.type),
+                    static_cast<unsigned>(event.eventId), event.strings[0].c_str(),
+                    Normalized(event.strings[1]).c_str());
+        });
+        FakeServiceManager::QueueControls(GetParam().controls);
+        std::string output;
+        CallProgram({"Program.exe"}, &output);
+        sleep(10);  // the VM ends the process before this
+        _Exit(99);
+    }
+};
+
+TEST_P(VmEndsTheProcess, WithOneEventAndOneFinalReport) {
+    install.installStandinVm(GetParam().conf);
+    EXPECT_EXIT(RunWritingDown(), ::testing::ExitedWithCode(GetParam().exitCode), ::testing::Eq(GetParam().transcript));
+}
+
+const char kStartPending[] = "status 2 0 0 0x1\n";
+const char kRunning[] = "status 4 0 0 0x101\n";
+const char kStopPending[] = "status 3 0 0 0x101\n";
+const char kStartFailed[] = "status 1 1066 1 0x1\n";
+const char kOptionsHanded[] =
+    "The VM was handed these options:\n-Dapplication.home=..\n-Djava.library.path=..\\lib\n"
+    "-Xbootclasspath/p:\nvfprintf\nexit\nabort\n";
+const char kHeapNotReserved[] =
+    "The VM printed:\nError occurred during initialization of VM\n"
+    "Could not reserve enough space for 3145728KB object heap\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Hooks, VmEndsTheProcess,
+    ::testing::Values(
+        VmEndingCase{"AbortWhileCreated",
+                     "fail=create-abort",
+                     {},
+                     1,
+                     std::string(kStartPending) +
+                         "event 1 2 Error creating JVM\n"
+                         "The Java VM ended the process while it was being created, by aborting.\n" +
+                         kHeapNotReserved + kOptionsHanded + kStartFailed},
+        VmEndingCase{"ExitWhileCreated",
+                     "fail=create-exit\nsay=Error: Could not create the Java Virtual Machine.",
+                     {},
+                     1,
+                     std::string(kStartPending) +
+                         "event 1 2 Error creating JVM\n"
+                         "The Java VM ended the process while it was being created, with exit code 1.\n"
+                         "The VM printed:\nError: Could not create the Java Virtual Machine.\n" +
+                         kOptionsHanded + kStartFailed},
+        VmEndingCase{"ExitInStart",
+                     "exit-in-start=3",
+                     {},
+                     3,
+                     std::string(kStartPending) +
+                         "event 1 2 Exception occurs starting up the Kernel\n"
+                         "The Java VM ended the process during the kernel's start, with exit code 3.\n" +
+                         kStartFailed},
+        VmEndingCase{"ExitZeroWhileRunning",
+                     "exit-after-start=0",
+                     {},
+                     0,
+                     std::string(kStartPending) + kRunning +
+                         "event 4 4 The Java VM ended the process\n"
+                         "The Java VM ended the process with exit code 0 while the kernel was running.\n"
+                         "What it printed last:\nstand-in: exiting with code 0\n"
+                         "status 1 0 0 0x101\n"},
+        VmEndingCase{"ExitSevenWhileRunning",
+                     "exit-after-start=7",
+                     {},
+                     7,
+                     std::string(kStartPending) + kRunning +
+                         "event 1 4 The Java VM ended the process\n"
+                         "The Java VM ended the process with exit code 7 while the kernel was running.\n"
+                         "What it printed last:\nstand-in: exiting with code 7\n"
+                         "status 1 1066 7 0x101\n"},
+        // A crash for the service manager: no final report at all.
+        VmEndingCase{"AbortWhileRunning",
+                     "abort-after-start",
+                     {},
+                     1,
+                     std::string(kStartPending) + kRunning +
+                         "event 1 4 The Java VM aborted\n"
+                         "The Java VM aborted while the kernel was running.\n"
+                         "What it printed last:\n# A fatal error has been detected by the stand-in VM\n"
+                         "Its error report, hs_err_pid{pid}.log, is normally in {bin}, the program's directory.\n"},
+        // The stop was asked for: a clean stop, whatever the code.
+        VmEndingCase{"ExitZeroInStop",
+                     "exit-in-stop=0",
+                     {SERVICE_CONTROL_STOP},
+                     0,
+                     std::string(kStartPending) + kRunning + kStopPending + "status 1 0 0 0x101\n"},
+        VmEndingCase{"ExitFiveInStop",
+                     "exit-in-stop=5",
+                     {SERVICE_CONTROL_PRESHUTDOWN},
+                     5,
+                     std::string(kStartPending) + kRunning + kStopPending +
+                         "event 1 4 The Java VM ended the process\n"
+                         "The Java VM ended the process with exit code 5 while the kernel's stop ran.\n"
+                         "status 1 0 0 0x101\n"}),
+    [](const ::testing::TestParamInfo<VmEndingCase>& info) { return std::string(info.param.name); });
+
+// A stop that throws is reported as one event of its own, and the service
+// still stops cleanly: the stop was asked for, and recovery must not restart
+// the server.
+TEST_F(ServiceWithVm, StopThatThrowsIsReportedAndStillAStop) {
+    install.installStandinVm("fail=stop\nthrowable=java.io.IOException: flush failed");
+    FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
+    RunAsServiceCountingStops();
+
+    auto reports = FakeServiceManager::StatusReports();
+    ASSERT_EQ(reports.size(), 4u);
+    ExpectReport(reports[3], SERVICE_STOPPED, std::this_thread::get_id());
+    auto events = FakeEventLog::Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].eventId, 3u);
+    EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
+    EXPECT_EQ(events[0].category, 1u);
+    EXPECT_EQ(events[0].strings, (std::vector<std::string>{"Exception occurs stopping the Kernel",
+                                                           "java.io.IOException: flush failed\n\n"
+                                                           "java.io.IOException: flush failed\n"
+                                                           "\tat com.halvern.standin.Kernel.start(Kernel.java:42)"}));
+    EXPECT_TRUE(EntriesOf(install.standinLog(), "CallWithExceptionPending").empty());
 }
 
 }  // namespace

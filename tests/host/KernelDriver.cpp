@@ -6,9 +6,10 @@
 //   kernel_driver start     start only, then whether the VM (if any) still
 //                           has an exception pending ("exceptionPending=")
 // Output lines: "LoadLibraryA <path>", "started=<0|1>", "cwd=<dir>",
-// "initFileOpened=<0|1>", "initFileClosed=<0|1>", then one
+// "initFileOpened=<0|1>", "initFileClosed=<0|1>", and one
 // "report <source> <type> <category> <id> <message> <detail>" line (TAB
-// separated, the detail's line breaks written as \n) per event-log entry.
+// separated, the detail's line breaks written as \n) per event-log entry,
+// as it is written: the VM may end the process at any moment.
 #include <windows.h>
 
 #include <jni.h>
@@ -96,8 +97,17 @@ void PrintExceptionPending() {
 
 }  // namespace
 
+void PrintReport(const RecordedEvent& event) {
+    printf("report\t%s\t%u\t%u\t%u", event.source.c_str(), static_cast<unsigned>(event.type),
+           static_cast<unsigned>(event.category), static_cast<unsigned>(event.eventId));
+    for (const std::string& text : event.strings) printf("\t%s", OneLine(text).c_str());
+    printf("\n");
+    fflush(stdout);
+}
+
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "console";
+    FakeEventLog::OnEvent(PrintReport);
     int watch = WatchInitFile();
     bool started = false;
     if (mode == "service") {
@@ -115,12 +125,6 @@ int main(int argc, char** argv) {
     printf("cwd=%s\n", getcwd(directory, sizeof directory) != nullptr ? directory : "?");
     PrintInitFileAccess(watch);
     if (mode == "start") PrintExceptionPending();
-    for (const RecordedEvent& event : FakeEventLog::Events()) {
-        printf("report\t%s\t%u\t%u\t%u", event.source.c_str(), static_cast<unsigned>(event.type),
-               static_cast<unsigned>(event.category), static_cast<unsigned>(event.eventId));
-        for (const std::string& text : event.strings) printf("\t%s", OneLine(text).c_str());
-        printf("\n");
-    }
     fflush(stdout);
     if (started && mode != "start") StopKernel();
     printf("done\n");

@@ -73,7 +73,7 @@ class RealJvmTest : public ::testing::TestWithParam<Jdk> {
         // which a link of that name in the program directory provides.
         if (!fs::is_symlink(install_.bin() / kWindowsJarEntry))
             fs::create_symlink("../lib/util/kernel.jar", install_.bin() / kWindowsJarEntry);
-        install_.writeInitFile("alder.init", "-Xcheck:jni\r\n-Xss1m\n");
+        install_.writeInitFile("alder.init", initFile_);
         std::string driver = install_.addProgram(kKernelDriver, "AlderSvc");
         ProcessOptions options;
         options.workingDirectory = install_.root().string();
@@ -82,7 +82,9 @@ class RealJvmTest : public ::testing::TestWithParam<Jdk> {
         const char* asanOptions = getenv("ASAN_OPTIONS");
         options.environment = {std::string("ASAN_OPTIONS=") + (asanOptions != nullptr ? asanOptions : "") +
                                ":detect_leaks=0"};
-        ProcessResult result = RunProcess(driver, {driver, mode}, "", options);
+        std::vector<std::string> command = launcher_;
+        command.insert(command.end(), {driver, mode});
+        ProcessResult result = RunProcess(command[0], command, "", options);
         KernelRun run;
         run.exitCode = result.exitCode;
         // The VM writes its warnings to either stream; both are read.
@@ -92,6 +94,8 @@ class RealJvmTest : public ::testing::TestWithParam<Jdk> {
 
     fs::path libjvm_;
     Installation install_;
+    std::string initFile_ = "-Xcheck:jni\r\n-Xss1m\n";
+    std::vector<std::string> launcher_;  // what the driver is started through, if anything
 };
 
 // "kernel <event> <object id> thread=<java thread id>" for start and stop.
@@ -200,6 +204,62 @@ TEST_P(RealJvmTest, ThrownStartIsDescribedWithItsCauseAndTrace) {
               std::string::npos)
         << detail;
     ExpectNoJniComplaint(run);
+}
+
+// The detail of the one report, its line breaks shown as "\n".
+std::string DetailOf(const KernelRun& run) {
+    std::vector<std::string> reports = run.matching("^report\t");
+    if (reports.size() != 1) return "(" + std::to_string(reports.size()) + " reports)";
+    return EntriesOf(reports, "report")[0].at(6);
+}
+
+// A heap the VM cannot reserve: HotSpot says so and ends the process inside
+// JNI_CreateJavaVM; the event still comes, with the VM's own words.
+TEST_P(RealJvmTest, HeapThatCannotBeReservedIsReportedInTheVmsOwnWords) {
+    initFile_ = "-Xcheck:jni\r\n-Xmx64g\n";
+    launcher_ = {"/usr/bin/prlimit", "--as=" + std::to_string(6LL << 30)};
+    KernelRun run = RunKernel("good", "service");
+    SCOPED_TRACE(Transcript(run));
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_FALSE(run.has("started=1"));
+    EXPECT_EQ(run.reports(), std::vector<std::string>{"Error creating JVM"});
+    std::string detail = DetailOf(run);
+    EXPECT_EQ(detail.rfind("The Java VM ended the process while it was being created, ", 0), 0u) << detail;
+    // Java 25 puts a blank before the unit, Java 17 none.
+    EXPECT_TRUE(
+        std::regex_search(detail, std::regex("\\\\nThe VM printed:\\\\nError occurred during initialization of VM"
+                                             "\\\\nCould not reserve enough space for 67108864 ?KB object heap"
+                                             "\\\\nThe VM was handed these options:\\\\n")))
+        << detail;
+}
+
+// A kernel that calls System.exit(3) in its start: the VM ends the process
+// on a thread of its own, and the start is reported as failed once.
+TEST_P(RealJvmTest, StartThatCallsSystemExitIsReportedWithItsCode) {
+    KernelRun run = RunKernel("exitingstart", "service");
+    SCOPED_TRACE(Transcript(run));
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.reports(), std::vector<std::string>{"Exception occurs starting up the Kernel"});
+    EXPECT_EQ(DetailOf(run), "The Java VM ended the process during the kernel's start, with exit code 3.");
+    ExpectNoJniComplaint(run);
+}
+
+// A stop that throws is reported with the throwable and its trace.
+TEST_P(RealJvmTest, StopThatThrowsIsReported) {
+    KernelRun run = RunKernel("throwingstop", "service");
+    SCOPED_TRACE(Transcript(run));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.has("started=1"));
+    EXPECT_EQ(run.reports(), std::vector<std::string>{"Exception occurs stopping the Kernel"});
+    std::string detail = DetailOf(run);
+    EXPECT_EQ(detail.rfind("java.io.UncheckedIOException: flush failed\\nCaused by: java.io.IOException: disk full"
+                           "\\n\\njava.io.UncheckedIOException: flush failed\\n\\tat com.halvern.alder.service."
+                           "ServerKernel.stop(",
+                           0),
+              0u)
+        << detail;
+    ExpectNoJniComplaint(run);
+    EXPECT_TRUE(run.has("done"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, RealJvmTest, ::testing::ValuesIn(kJdks),
