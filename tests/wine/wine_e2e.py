@@ -40,7 +40,7 @@ import halvern_install  # noqa: E402
 from halvern_install import kernel_calls, recorded, recorded_options  # noqa: E402
 
 WINE_DIR = "/usr/lib/wine"
-EVENT_CHANNELS = "-all,fixme+advapi,err+eventlog"
+EVENT_CHANNELS = "-all,fixme+advapi,err+eventlog,trace+eventlog"
 SERVICE_CURRENT_KEY = r"HKLM\System\CurrentControlSet\Control\ServiceCurrent"
 SERVICES_KEY = r"HKLM\System\CurrentControlSet\Services"
 # No control pipe will ever carry this index (see ConsoleStart).
@@ -87,11 +87,50 @@ EVENT_SOURCES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Applicatio
 ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_MARKED_FOR_DELETE, ERROR_SERVICE_EXISTS = 1060, 1072, 1073
 # The message table rendered with the resource reader's sample strings.
 EXPECTED_MESSAGES = {
-    "MESSAGE.1": "Kernel start\\r\\n",
+    "MESSAGE.1": "Kernel\\r\\n",
     "MESSAGE.2": "Failed to load JVM DLL.\\r\\nTried C:\\Halvern\\bin\\\\server\\jvm.dll, 100% of %s\\r\\n",
 }
 # Stop and preshutdown: the kernel's stop runs before Windows shuts down.
 CONTROLS_ACCEPTED = "0x101"
+# The options that hand the VM the host's hooks close every option list.
+HOOK_OPTIONS = ["vfprintf", "exit", "abort"]
+
+# The VM ending the process itself, through the stand-in's hooks: name, its
+# standin.conf, whether the service is then stopped, the state the service
+# manager shows at the end, and the one event (type, id, message, what its
+# detail holds), or None for none.
+OPTIONS_HANDED = "\nThe VM was handed these options:\n-Dapplication.home=..\n"
+VM_ENDINGS = [
+    ("the VM aborts while it is created", "fail=create-abort\n", False, (1, 1066, 1),
+     (1, 2, "Error creating JVM",
+      # 3145728KB: the VM's Microsoft format (%I64d) read by the host's formatter.
+      ["The Java VM ended the process while it was being created, by aborting.\nThe VM printed:\n"
+       "Error occurred during initialization of VM\nCould not reserve enough space for 3145728KB object heap"
+       + OPTIONS_HANDED])),
+    ("the kernel's start calls exit(3)", "exit-in-start=3\n", False, (1, 1066, 1),
+     (1, 2, "Exception occurs starting up the Kernel",
+      ["The Java VM ended the process during the kernel's start, with exit code 3."])),
+    ("the VM exits with 0 while the kernel runs", "exit-after-start=0\n", False, (1, 0, 0),
+     (4, 4, "The Java VM ended the process",
+      ["The Java VM ended the process with exit code 0 while the kernel was running.\n"
+       "What it printed last:\nstand-in: exiting with code 0"])),
+    ("the VM exits with 7 while the kernel runs", "exit-after-start=7\n", False, (1, 1066, 7),
+     (1, 4, "The Java VM ended the process",
+      ["The Java VM ended the process with exit code 7 while the kernel was running."])),
+    # No final report: the service manager sees the process vanish, a crash
+    # (Windows: stopped, 1067); Wine's may go on showing it running.
+    ("the VM aborts while the kernel runs", "abort-after-start\n", False, None,
+     (1, 4, "The Java VM aborted",
+      ["The Java VM aborted while the kernel was running.\nWhat it printed last:\n"
+       "# A fatal error has been detected by the stand-in VM\nIts error report, hs_err_pid", ".log, is normally in "])),
+    ("the kernel's stop calls exit(0)", "exit-in-stop=0\n", True, (1, 0, 0), None),
+    ("the kernel's stop calls exit(5)", "exit-in-stop=5\n", True, (1, 0, 0),
+     (1, 4, "The Java VM ended the process",
+      ["The Java VM ended the process with exit code 5 while the kernel's stop ran."])),
+    ("the kernel's stop throws", "fail=stop\nthrowable=java.io.IOException: flush failed\n", True, (1, 0, 0),
+     (1, 3, "Exception occurs stopping the Kernel",
+      ["java.io.IOException: flush failed\n\njava.io.IOException: flush failed\n\tat "])),
+]
 
 # What every program's version resource holds beside the program table's
 # strings: an application (VFT_APP) for Windows NT (VOS_NT_WINDOWS32), no
@@ -361,7 +400,9 @@ class Wine:
 REGISTER_LINE = re.compile(r'^([0-9a-f]+):fixme:advapi:RegisterEventSourceA \((.*?),"(.*)"\): stub$')
 REPORT_LINE = re.compile(r"^([0-9a-f]+):fixme:advapi:ReportEvent[AW] \((\w+),0x(\w+),0x(\w+),0x(\w+),(\w+),"
                          r"0x(\w+),0x(\w+),(\w+),(\w+)\): stub$")
-MESSAGE_LINE = re.compile(r'^([0-9a-f]+):err:eventlog:ReportEventW L"(.*)"$')
+# An error entry's strings come on the err class, an information entry's on
+# trace; Wine cuts a long string, ending it in "...".
+MESSAGE_LINE = re.compile(r'^([0-9a-f]+):(?:err|trace):eventlog:ReportEventW L"(.*)"(?:\.\.\.)?$')
 DEBUG_ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|[0-7]{1,3}|.)")
 
 
@@ -422,6 +463,24 @@ def failure_entry_facts(entries, service, message, facts):
     fields = {key: entry[key] for key in expected}
     messages = entry["messages"]
     if fields != expected or len(messages) != 2 or messages[0] != message:
+        return False, "got %r" % entry
+    missing = [fact for fact in facts if fact not in messages[1]]
+    return not missing, "detail %r lacks %r" % (messages[1], missing)
+
+
+def entry_facts(entries, service, event):
+    """Whether entries is the one event (type, id, message, facts) of a
+    service, or none at all when event is None. Returns (ok, why)."""
+    if event is None:
+        return entries == [], "entries: %r" % entries
+    event_type, event_id, message, facts = event
+    expected = {"server": "(null)", "source": service, "type": event_type, "category": 1, "id": event_id,
+                "sid": 0, "strings": 2, "data size": 0}
+    if len(entries) != 1:
+        return False, "%d entries: %r" % (len(entries), entries)
+    entry = entries[0]
+    messages = entry["messages"]
+    if {key: entry[key] for key in expected} != expected or len(messages) != 2 or messages[0] != message:
         return False, "got %r" % entry
     missing = [fact for fact in facts if fact not in messages[1]]
     return not missing, "detail %r lacks %r" % (messages[1], missing)
@@ -515,7 +574,8 @@ class Leg:
         return (["-Dapplication.home=..", "-Djava.library.path=..\\lib"]
                 + [option % program if "%s" in option else option for option in INIT_OPTIONS]
                 + [("-Xbootclasspath/a:" if modular else "-Xbootclasspath/p:")
-                   + ";".join("..\\lib\\util\\" + jar for jar in jars)])
+                   + ";".join("..\\lib\\util\\" + jar for jar in jars)]
+                + HOOK_OPTIONS)
 
     def expected_version_resource(self, row):
         """Every field the resource reader prints but the manifests: the
@@ -678,6 +738,8 @@ class Leg:
             self.check("%s: start with %s logs one event, its message and detail" % (program, name),
                        *failure_entry_facts(event_entries(log), service, message, facts))
         self.run_other_bitness(row, tree, service, bin_windows)
+        if row is self.table.programs[0]:  # the programs differ only in their profile
+            self.run_vm_endings(row, tree, service, path)
 
         # Console runs. At the keyboard: each prompt shows before its wait,
         # the kernel starts only after the first ENTER and stops only after
@@ -768,6 +830,66 @@ class Leg:
         self.expect_state("%s fails the start" % name, state, SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1)
         self.check("%s is named in the event" % name,
                    *failure_entry_facts(event_entries(log), service, "Failed to load JVM DLL.", [fact]))
+
+    def run_vm_endings(self, row, tree, service, path):
+        """The VM ending the process itself, at each stage: the one event and
+        the service's last state; in a console run, the VM's words and its
+        exit code."""
+        program = row.name
+        for name, conf, stop, final_state, event in VM_ENDINGS:
+            tree.clear_standin_log()
+            with tree.standin_configured(conf):
+                offset = self.wine.log_size()
+                self.wine.tool("sc", "start", service)
+                state = self.wine.wait_settled(service)
+                if stop and state is not None and state.get("STATE") == SERVICE_RUNNING:
+                    self.wine.tool("sc", "stop", service)
+                deadline = time.monotonic() + STATE_TIMEOUT
+                while time.monotonic() < deadline and (
+                        not recorded(tree.standin_events(), "VmAbort") if final_state is None
+                        else state is not None and state.get("STATE") != SERVICE_STOPPED):
+                    time.sleep(0.2)
+                    state = self.wine.wait_settled(service)
+                time.sleep(0.5)  # room for a second event or report, which must not come
+                state = self.wine.service_state(service)
+                log = self.wine.log_since(offset)
+            if final_state is None:
+                last = None if state is None else (state.get("STATE"), state.get("WIN32_EXIT_CODE"))
+                self.check("%s: %s: no final report: the manager sees a crash" % (program, name),
+                           last in ((SERVICE_RUNNING, 0), (SERVICE_STOPPED, 1067)), "state %r" % state)
+                self.wine.tool("sc", "stop", service)
+                self.wine.wait_settled(service)
+            else:
+                self.expect_state("%s: %s: the service's last state" % (program, name), state, *final_state)
+            self.check("%s: %s: one event, or none" % (program, name),
+                       *entry_facts(event_entries(log), service, event))
+
+        # At the console: the VM's words as they come, then what the event
+        # says, and the VM's exit code.
+        start_prompt = (path + "Press <ENTER> to start\r\n").encode()
+        stop_prompt = b"Running. Press <ENTER> to stop\r\n"
+        for conf, output, said, code in [
+                ("fail=create-abort\n", start_prompt,
+                 [b"Error occurred during initialization of VM\r\nCould not reserve enough space for 3145728KB",
+                  b"Error creating JVM\r\nThe Java VM ended the process while it was being created, by aborting."],
+                 1),
+                ("exit-after-start=7\n", start_prompt + stop_prompt,
+                 [b"stand-in: exiting with code 7\r\n",
+                  b"The Java VM ended the process\r\nThe Java VM ended the process with exit code 7 while"],
+                 7)]:
+            with tree.standin_configured(conf):
+                session = self.console(path, ["run"], stdin=None)
+                session.wait_for_output(start_prompt)
+                session.send(b"\n")
+                exit_code = session.wait_for_exit()
+                session.close()
+            errors = session.err
+            # CedarSvc shows a failed start on standard output.
+            shown = session.out + errors
+            self.check("%s: console run with %s: the VM's words, what the event says, exit code %d" %
+                       (program, conf.strip(), code),
+                       exit_code == code and session.out.startswith(output) and all(s in shown for s in said),
+                       "exit %r, out %r, err %r" % (exit_code, session.out, errors))
 
     @staticmethod
     def usage(row, path):
