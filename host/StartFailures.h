@@ -18,7 +18,8 @@ void ReportDefaultArgsFailure(const char* libraryPath, const char* missingExport
 // JNI_CreateJavaVM is missing (missingExport), the options could not be
 // assembled (options.options null), or the VM answered `result`.
 void ReportCreateFailure(const char* libraryPath, const char* missingExport, const JvmOptionList& options, jint result);
-// FindClass found nothing; the pending exception says why and is cleared.
+// FindClass found nothing, or the class's static initializer threw; the
+// pending exception says which and why, and is cleared.
 void ReportClassNotFound(JNIEnv* env, const char* className);
 // Any of the three is null.
 void ReportMissingMethods(const char* className, jmethodID constructorId, jmethodID startId, jmethodID stopId);
