@@ -29,6 +29,15 @@ enum { MaxInitFileOptions = 50 };
 // nothing, when memory runs out.
 int ReadInitFileOptions(FILE* initFile, char** options, int capacity);
 
+// Lists the jars of the working directory in the order the directory search
+// returns them: onJar gets each entry whose long name ends in ".jar" (any
+// case), and onSkipped, when given, each that the search matched only
+// through its 8.3 short name (kernel.jar_old, x.jarx). Stops, returning
+// false, when onJar does.
+typedef bool (*JarListed)(const char* fileName, void* context);
+typedef void (*JarSkipped)(const char* fileName, void* context);
+bool ListJarsOfWorkingDirectory(JarListed onJar, JarSkipped onSkipped, void* context);
+
 // Frees the boot class path text and leaves no pointer to it in the list.
 void ReleaseBootClassPath(JvmOptionList* list);
 
