@@ -163,6 +163,59 @@ TEST(PosixPlatform, LibraryLookupsFailCleanly) {
     EXPECT_EQ(GetProcAddress(nullptr, "JNI_CreateJavaVM"), nullptr);
 }
 
+// A set variable's name, in any case, between two '%' gives its value; any
+// other '%' is text, and an unset name's closing one may open the next.
+TEST(PosixPlatform, ExpandEnvironmentStringsLikeWindows) {
+    setenv("HALVERN_ROOT", "C:\\Windows", 1);
+    struct Case {
+        const char* text;
+        std::string expanded;
+    };
+    const Case cases[] = {
+        {"%HALVERN_ROOT%\\System32\\x.dll", "C:\\Windows\\System32\\x.dll"},
+        {"%halvern_root%;%Halvern_Root%", "C:\\Windows;C:\\Windows"},
+        {"%HALVERN_UNSET%\\x", "%HALVERN_UNSET%\\x"},
+        {"100%%HALVERN_ROOT%", "100%C:\\Windows"},
+        {"%HALVERN_UNSET%HALVERN_ROOT%", "%HALVERN_UNSETC:\\Windows"},
+        {"%%, 50% and %", "%%, 50% and %"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        char buffer[64];
+        memset(buffer, 'x', sizeof buffer);
+        EXPECT_EQ(ExpandEnvironmentStringsA(c.text, buffer, sizeof buffer), c.expanded.size() + 1) << c.text;
+        EXPECT_EQ(std::string(buffer), c.expanded) << c.text;
+        char small[4] = "abc";
+        EXPECT_EQ(ExpandEnvironmentStringsA(c.text, small, c.expanded.size()), c.expanded.size() + 1) << c.text;
+        EXPECT_STREQ(small, "abc") << "nothing written to a buffer too small: " << c.text;
+    }
+    unsetenv("HALVERN_ROOT");
+}
+
+TEST(PosixPlatform, FileAttributesTellFilesDirectoriesAndWhatIsMissing) {
+    ScratchDirectory scratch;
+    Touch(scratch.path + "/file.exe");
+    const std::string dir = Installation::WindowsForm(scratch.path);
+    struct Case {
+        std::string path;
+        DWORD attributes;
+        DWORD error;  // when INVALID_FILE_ATTRIBUTES
+    };
+    const Case cases[] = {
+        {dir + "\\file.exe", FILE_ATTRIBUTE_NORMAL, 0},
+        {dir, FILE_ATTRIBUTE_DIRECTORY, 0},
+        {dir + "\\missing.exe", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+        {dir + "\\missing\\file.exe", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+        {dir + "\\file.exe\\file.exe", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+        {"", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_EQ(GetFileAttributesA(c.path.c_str()), c.attributes) << c.path;
+        EXPECT_EQ(GetLastError(), c.error) << c.path;
+    }
+}
+
 TEST(PosixPlatform, StringComparisonIsCaseSensitive) {
     EXPECT_EQ(lstrcmpA("install", "install"), 0);
     EXPECT_NE(lstrcmpA("Install", "install"), 0);
