@@ -271,7 +271,6 @@ TEST_F(Registration, EventSourceIsJudgedByTheFilesItNames) {
     const std::string goneThenOther = files.gone + ";" + files.other;
     const Case cases[] = {
         {"this program", kProgramPath, false, EventSourceOfThisProgram},
-        {"this program, in other case", "c:\\HALVERN\\BIN\\program.EXE", false, EventSourceOfThisProgram},
         {"an earlier installation, still there", files.earlier.c_str(), false, EventSourceOfThisProgram},
         {"an earlier installation, moved away", "D:\\Gone\\Program.exe", false, EventSourceOfThisProgram},
         {"another program, removed", files.gone.c_str(), false, EventSourceOfNoProgram},
@@ -324,11 +323,6 @@ TEST_F(Registration, InstallRegistersTheEventSourceAndUninstallRemovesOnlyItsOwn
          SourceValues(kProgramPath), ""},
         {"install over a source whose file is gone", addSource(files.gone), InstallService, SourceValues(kProgramPath),
          ""},
-        {"install over a source without a message file",
-         [] {
-             FakeRegistry::AddKey(SourceKey(), {{"TypesSupported", FakeRegistry::Number(7)}});
-         },
-         InstallService, SourceValues(kProgramPath), ""},
         {"install beside another program's source", addSource(otherFile), InstallService, SourceValues(otherFile),
          "belongs to another program"},
         {"install beside a source whose message file is no text",
@@ -384,7 +378,6 @@ TEST_F(Registration, UninstallOfAServiceAlreadyGoneStillRemovesItsSource) {
     };
     const Case cases[] = {
         {"its own source", kProgramPath, false, ERROR_SUCCESS, false, 1060, notInstalled},
-        {"an earlier installation's source", files.earlier, false, ERROR_SUCCESS, false, 1060, notInstalled},
         {"another program's source", files.other, false, ERROR_SUCCESS, true, 1060, notInstalled},
         {"no right to the service", kProgramPath, true, ERROR_ACCESS_DENIED, true, 5,
          "OpenServiceA failed with error 5: Access is denied.\n"},
