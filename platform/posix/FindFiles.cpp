@@ -93,7 +93,7 @@ std::vector<std::string> ShortNames(const std::vector<std::string>& names) {
         }
         std::pair<std::string, std::string> parts = ShortNameParts(name);
         std::string tail = "~" + std::to_string(++used[parts]);
-        std::string shortName = parts.first.substr(0, 8 - std::min<size_t>(tail.size(), 7)) + tail;
+        std::string shortName = (parts.first.substr(0, tail.size() < 8 ? 8 - tail.size() : 0) + tail).substr(0, 8);
         if (!parts.second.empty()) shortName += "." + parts.second;
         shortNames.push_back(shortName);
     }
@@ -139,7 +139,9 @@ void FillFindData(const FindSearch& search, const std::pair<std::string, std::st
     size_t length = std::min(name.size(), sizeof data->cFileName - 1);
     memcpy(data->cFileName, name.data(), length);
     data->cFileName[length] = '\0';
-    memcpy(data->cAlternateFileName, names.second.c_str(), names.second.size() + 1);  // at most 12 characters
+    length = std::min(names.second.size(), sizeof data->cAlternateFileName - 1);
+    memcpy(data->cAlternateFileName, names.second.data(), length);
+    data->cAlternateFileName[length] = '\0';
 }
 
 }  // namespace
