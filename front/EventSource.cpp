@@ -19,16 +19,75 @@ static void SourceKeyPath(char* path, size_t capacity) {
     snprintf(path, capacity, "%s%s", kApplicationLog, Profile.serviceName);
 }
 
-// True if the key names modulePath as its message file (or names nothing).
-static bool NamesThisProgram(HKEY key, const char* modulePath, bool* namesNothing) {
+// The longest message file entry judged; a longer one is no path Windows
+// can open, and is left to whoever wrote it.
+enum { kEntryCapacity = 4096 };
+
+static const char* FileNameOf(const char* path) {
+    const char* name = path;
+    for (const char* at = path; *at != '\0'; ++at)
+        if (*at == '\\' || *at == '/') name = at + 1;
+    return name;
+}
+
+// Only a full path can be known to be missing: a bare name is looked up
+// along the library search path when Event Viewer loads it.
+static bool IsFullPath(const char* path) {
+    return path[0] == '\\' || path[0] == '/' || (path[0] != '\0' && path[1] == ':');
+}
+
+static bool IsMissingFile(const char* path) {
+    if (!IsFullPath(path) || GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+EventSourceOwner JudgeEventSource(const char* messageFile, bool expandable, const char* modulePath) {
+    if (messageFile == nullptr) return EventSourceOfNoProgram;
+    const char* ownName = FileNameOf(modulePath);
+    bool namesThisProgram = false;
+    for (const char* at = messageFile;;) {
+        const char* end = strchr(at, ';');
+        if (end == nullptr) end = at + strlen(at);
+        const char* first = at;
+        const char* last = end;
+        while (first < last && *first == ' ') ++first;
+        while (last > first && last[-1] == ' ') --last;
+        if (first < last) {
+            char entry[kEntryCapacity];
+            char expanded[kEntryCapacity];
+            size_t length = static_cast<size_t>(last - first);
+            if (length >= sizeof entry) return EventSourceOfAnotherProgram;
+            memcpy(entry, first, length);
+            entry[length] = '\0';
+            const char* file = entry;
+            if (expandable) {
+                DWORD needed = ExpandEnvironmentStringsA(entry, expanded, sizeof expanded);
+                if (needed == 0 || needed > sizeof expanded) return EventSourceOfAnotherProgram;
+                file = expanded;
+            }
+            if (lstrcmpiA(FileNameOf(file), ownName) == 0)
+                namesThisProgram = true;
+            else if (!IsMissingFile(file))
+                return EventSourceOfAnotherProgram;
+        }
+        if (*end == '\0') break;
+        at = end + 1;
+    }
+    return namesThisProgram ? EventSourceOfThisProgram : EventSourceOfNoProgram;
+}
+
+// Whose the source under the open key is. A value that cannot be read, or
+// is no text, is not ours to judge.
+static EventSourceOwner OwnerOf(HKEY key, const char* modulePath) {
     char file[32768];
     DWORD type = 0;
     DWORD size = sizeof file - 1;
     LSTATUS status = RegQueryValueExA(key, kMessageFileValue, nullptr, &type, reinterpret_cast<BYTE*>(file), &size);
-    *namesNothing = status == ERROR_FILE_NOT_FOUND;
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+    if (status == ERROR_FILE_NOT_FOUND) return JudgeEventSource(nullptr, false, modulePath);
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return EventSourceOfAnotherProgram;
     file[size < sizeof file ? size : sizeof file - 1] = '\0';
-    return lstrcmpiA(file, modulePath) == 0;
+    return JudgeEventSource(file, type == REG_EXPAND_SZ, modulePath);
 }
 
 static bool SetValue(HKEY key, const char* name, DWORD type, const void* data, DWORD size) {
@@ -48,9 +107,9 @@ void AddEventSource(const char* modulePath) {
         PrintFailedCall("RegCreateKeyExA", static_cast<DWORD>(status));
         return;
     }
-    bool namesNothing = true;
-    if (disposition == REG_OPENED_EXISTING_KEY && !NamesThisProgram(key, modulePath, &namesNothing) && !namesNothing) {
-        // Another program's source of the same name: not ours to change.
+    // An earlier installation's source, or one whose file is gone, now
+    // names this program; another program's stays as it is.
+    if (disposition == REG_OPENED_EXISTING_KEY && OwnerOf(key, modulePath) == EventSourceOfAnotherProgram) {
         fprintf(stderr, "The event source %s belongs to another program; it was left as it is.\n", Profile.serviceName);
         RegCloseKey(key);
         return;
@@ -82,10 +141,9 @@ void RemoveEventSource(const char* modulePath) {
         PrintFailedCall("RegOpenKeyExA", static_cast<DWORD>(status));
         return;
     }
-    bool namesNothing = false;
-    bool ours = NamesThisProgram(key, modulePath, &namesNothing);
+    EventSourceOwner owner = OwnerOf(key, modulePath);
     RegCloseKey(key);
-    if (!ours) return;
+    if (owner == EventSourceOfAnotherProgram) return;
     status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
     if (status != ERROR_SUCCESS) PrintFailedCall("RegDeleteKeyA", static_cast<DWORD>(status));
 }

@@ -106,7 +106,9 @@ DWORD UninstallService() {
         return error;
     }
     error = DeleteOwnService(manager);
-    if (error == ERROR_SUCCESS) {
+    // A service deleted by other means (sc delete) leaves its source behind;
+    // an uninstall then still removes it, and reports the service missing.
+    if (error == ERROR_SUCCESS || error == ERROR_SERVICE_DOES_NOT_EXIST) {
         char* modulePath = GetModulePath();
         if (modulePath != nullptr) RemoveEventSource(modulePath);
         free(modulePath);

@@ -13,6 +13,7 @@ static const char kModularBootClassPathOption[] = "-Xbootclasspath/a:";
 static const char kJarDirectory[] = "..\\lib\\util";
 static const char kJarEntryPrefix[] = "..\\lib\\util\\";
 static const char kJarPattern[] = "*.jar";
+static const char kJarExtension[] = ".jar";
 
 // fgets into a buffer of this size hands out pieces of at most 511 bytes.
 enum { kPieceBufferSize = 512 };
@@ -62,21 +63,47 @@ static bool AppendAll(GrowingText* growing, const char* const* pieces, int count
     return true;
 }
 
-// Lists the jars of the working directory onto the option text, in the
-// order the directory search returns them.
-static bool AppendJarsOfWorkingDirectory(GrowingText* bootClassPath) {
+// A long name that ends in ".jar", in any case. The pattern "*.jar" also
+// matches through 8.3 short names, whose extension is the first three
+// characters of the long one: kernel.jar_old (KERNEL~1.JAR), x.jarx.
+static bool IsJarName(const char* fileName) {
+    size_t length = strlen(fileName);
+    return length >= sizeof kJarExtension - 1 &&
+           lstrcmpiA(fileName + length - (sizeof kJarExtension - 1), kJarExtension) == 0;
+}
+
+bool ListJarsOfWorkingDirectory(JarListed onJar, JarSkipped onSkipped, void* context) {
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(kJarPattern, &entry);
     if (search == INVALID_HANDLE_VALUE) return true;
-    bool appended = true;
-    bool first = true;
+    bool listed = true;
     do {
-        const char* pieces[] = {first ? "" : ";", kJarEntryPrefix, entry.cFileName};
-        appended = AppendAll(bootClassPath, pieces, 3);
-        first = false;
-    } while (appended && FindNextFileA(search, &entry));
+        if (IsJarName(entry.cFileName))
+            listed = onJar(entry.cFileName, context);
+        else if (onSkipped != nullptr)
+            onSkipped(entry.cFileName, context);
+    } while (listed && FindNextFileA(search, &entry));
     FindClose(search);
-    return appended;
+    return listed;
+}
+
+struct JarAppending {
+    GrowingText* bootClassPath;
+    bool first;
+};
+
+static bool AppendJar(const char* fileName, void* context) {
+    auto* appending = static_cast<JarAppending*>(context);
+    const char* pieces[] = {appending->first ? "" : ";", kJarEntryPrefix, fileName};
+    appending->first = false;
+    return AppendAll(appending->bootClassPath, pieces, 3);
+}
+
+// Lists the jars of the working directory onto the option text, in the
+// order the directory search returns them.
+static bool AppendJarsOfWorkingDirectory(GrowingText* bootClassPath) {
+    JarAppending appending = {bootClassPath, true};
+    return ListJarsOfWorkingDirectory(AppendJar, nullptr, &appending);
 }
 
 // The boot class path option, or null when memory ran out.

@@ -50,6 +50,15 @@ int ReadInitFileOptions(FILE* initFile, char** options, int capacity);
 // included, or 0 when the option may be shown whole.
 size_t ShownSecretOptionLength(const char* option);
 
+// Lists the jars of the working directory in the order the directory search
+// returns them: onJar gets each entry whose long name ends in ".jar" (any
+// case), and onSkipped, when given, each that the search matched only
+// through its 8.3 short name (kernel.jar_old, x.jarx). Stops, returning
+// false, when onJar does.
+typedef bool (*JarListed)(const char* fileName, void* context);
+typedef void (*JarSkipped)(const char* fileName, void* context);
+bool ListJarsOfWorkingDirectory(JarListed onJar, JarSkipped onSkipped, void* context);
+
 // Frees the boot class path text and leaves no pointer to it in the list.
 void ReleaseBootClassPath(JvmOptionList* list);
 

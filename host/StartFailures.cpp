@@ -280,10 +280,24 @@ void ReportStartEnded(bool findingClass, bool aborted, jint exitCode) {
 
 void ReportClassNotFound(JNIEnv* env, const char* className) {
     ClearDetail(&FailureDetail);
+    jthrowable thrown = env->ExceptionOccurred();
+    if (thrown != nullptr) env->ExceptionClear();
+    // FindClass also runs the class's static initializer: what that threw
+    // arrives wrapped in an ExceptionInInitializerError, and its trace is
+    // the one that shows where.
+    bool initializerThrew =
+        thrown != nullptr && IsInstanceOfClass(env, thrown, "java/lang/ExceptionInInitializerError");
     AppendText(&FailureDetail, "Class ");
     AppendText(&FailureDetail, className);
-    AppendText(&FailureDetail, " could not be loaded from the jars of ..\\lib\\util or the class path:\n");
-    if (!AppendPendingThrowable(env, &FailureDetail, false)) AppendText(&FailureDetail, "(the VM gave no reason)");
+    AppendText(&FailureDetail, initializerThrew
+                                   ? " was found, but its static initializer threw:\n"
+                                   : " could not be loaded from the jars of ..\\lib\\util or the class path:\n");
+    if (thrown == nullptr) {
+        AppendText(&FailureDetail, "(the VM gave no reason)");
+    } else {
+        AppendThrowable(env, &FailureDetail, thrown, initializerThrew);
+        env->DeleteLocalRef(thrown);
+    }
     Report(kClassNotFound);
 }
 

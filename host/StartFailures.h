@@ -24,7 +24,8 @@ void ReportCreateFailure(const char* libraryPath, const char* missingExport, con
 // constructed or started. The detail gives what the VM printed.
 void ReportCreateEnded(const JvmOptionList* options, bool aborted, jint exitCode);
 void ReportStartEnded(bool findingClass, bool aborted, jint exitCode);
-// FindClass found nothing; the pending exception says why and is cleared.
+// FindClass found nothing, or the class's static initializer threw; the
+// pending exception says which and why, and is cleared.
 void ReportClassNotFound(JNIEnv* env, const char* className);
 // Any of the three is null.
 void ReportMissingMethods(const char* className, jmethodID constructorId, jmethodID startId, jmethodID stopId);

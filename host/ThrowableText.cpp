@@ -178,12 +178,28 @@ static void AppendStackTrace(JNIEnv* env, Detail* detail, jthrowable throwable) 
     env->PopLocalFrame(nullptr);
 }
 
+void AppendThrowable(JNIEnv* env, Detail* detail, jthrowable throwable, bool withStackTrace) {
+    AppendCauseChain(env, detail, throwable);
+    if (withStackTrace && !detail->cut) AppendStackTrace(env, detail, throwable);
+}
+
 bool AppendPendingThrowable(JNIEnv* env, Detail* detail, bool withStackTrace) {
     jthrowable throwable = env->ExceptionOccurred();
     if (throwable == nullptr) return false;
     env->ExceptionClear();
-    AppendCauseChain(env, detail, throwable);
-    if (withStackTrace && !detail->cut) AppendStackTrace(env, detail, throwable);
+    AppendThrowable(env, detail, throwable, withStackTrace);
     env->DeleteLocalRef(throwable);
     return true;
+}
+
+bool IsInstanceOfClass(JNIEnv* env, jobject object, const char* className) {
+    if (!EnterFrame(env, kStepCapacity)) return false;
+    jclass type = env->FindClass(className);
+    bool instance = false;
+    if (type == nullptr)
+        Threw(env);  // NoClassDefFoundError, or no memory
+    else
+        instance = env->IsInstanceOf(object, type) == JNI_TRUE;
+    env->PopLocalFrame(nullptr);
+    return instance;
 }

@@ -14,4 +14,13 @@
 // tell (a toString that throws, no memory left) makes the text shorter.
 bool AppendPendingThrowable(JNIEnv* env, Detail* detail, bool withStackTrace);
 
+// The same for a throwable the caller holds (and has cleared); no exception
+// is pending when it may be called, nor after.
+void AppendThrowable(JNIEnv* env, Detail* detail, jthrowable throwable, bool withStackTrace);
+
+// Whether object is an instance of the class (a JNI name, e.g.
+// "java/lang/Error"); false also when the class cannot be found. No
+// exception may be pending, and none is left.
+bool IsInstanceOfClass(JNIEnv* env, jobject object, const char* className);
+
 #endif

@@ -78,6 +78,10 @@ void AppendUtf16(Detail* detail, const uint16_t* units, size_t count) {
             ++i;
         } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
             codePoint = kReplacement;
+        } else if (codePoint == 0) {
+            // The detail is read as a C string: a NUL would end it there.
+            AppendBytes(detail, "\\0", 2);
+            continue;
         }
         char encoded[4];
         AppendBytes(detail, encoded, EncodeUtf8(codePoint, encoded));

@@ -20,7 +20,7 @@ void ClearDetail(Detail* detail);
 void AppendText(Detail* detail, const char* utf8);
 void AppendNumber(Detail* detail, long number);
 // `count` UTF-16 code units, as the VM hands out a string; a lone surrogate
-// becomes U+FFFD.
+// becomes U+FFFD, and a U+0000 the two characters \0.
 void AppendUtf16(Detail* detail, const uint16_t* units, size_t count);
 // Text in the ANSI code page, as Windows hands out paths and messages.
 void AppendAnsi(Detail* detail, const char* text);

@@ -208,6 +208,11 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
                      void* lpOverlapped);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 
+// Environment and file attributes (platform/posix/Environment.cpp)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+
 // Dynamic libraries (platform/posix/Library.cpp)
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);

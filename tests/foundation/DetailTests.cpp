@@ -49,6 +49,13 @@ TEST(Detail, KeepsEveryCharacterFromEverySource) {
          },
          "a\xef\xbf\xbd"
          "b\xef\xbf\xbd"},
+        // The detail is a C string: a NUL would end it, and lose the rest.
+        {"a U+0000 shows as \\0 and the rest stays",
+         [](Detail* d) {
+             const uint16_t units[] = {'a', 0, 'b', 0, 0, 0xE9};
+             AppendUtf16(d, units, 6);
+         },
+         "a\\0b\\0\\0\xc3\xa9"},
         {"ANSI text, here UTF-8, passes whole", [](Detail* d) { AppendAnsi(d, "C:\\Program Files\\caf\xc3\xa9"); },
          "C:\\Program Files\\caf\xc3\xa9"},
         {"a short option keeps all of itself", [](Detail* d) { AppendShortened(d, "-Xmx64m", 10); }, "-Xmx64m"},

@@ -23,15 +23,24 @@ struct ScratchDirectory {
     ScratchDirectory() { std::filesystem::create_directories(path); }
 };
 
-std::vector<std::string> ListMatching(const std::string& pattern) {
+// Each match's long name and (after a TAB, when it has one) short name.
+std::vector<std::string> ListMatchingWithShortNames(const std::string& pattern) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA(pattern.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return names;
-    do names.emplace_back(data.cFileName);
+    do
+        names.push_back(std::string(data.cFileName) +
+                        (data.cAlternateFileName[0] != '\0' ? "\t" + std::string(data.cAlternateFileName) : ""));
     while (FindNextFileA(search, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
     EXPECT_TRUE(FindClose(search));
+    return names;
+}
+
+std::vector<std::string> ListMatching(const std::string& pattern) {
+    std::vector<std::string> names = ListMatchingWithShortNames(pattern);
+    for (std::string& name : names) name = name.substr(0, name.find('\t'));
     return names;
 }
 
@@ -88,6 +97,31 @@ TEST(PosixPlatform, FindFilesMatchesAndOrdersLikeWindows) {
     for (const Case& c : cases) EXPECT_EQ(ListMatching(c.pattern), c.names) << c.pattern;
 }
 
+// A name that is no valid 8.3 name has a short one as well (BASE~N.EXT:
+// six characters of the name, three of its last extension), and a pattern
+// matches either: "*.jar" finds kernel.jar_old through KERNEL~2.JAR.
+TEST(PosixPlatform, FindFilesMatchesShortNamesLikeWindows) {
+    ScratchDirectory scratch;
+    for (const char* name : {"a.jar", "kernel.jar_old", "kernel.jar_new", "x.jarx", "x.jar.bak", "with blank.jar",
+                             ".jarrc", "LongBaseName.jar", "notes.ja", "a+b.jarfile"})
+        Touch(scratch.path + "/" + name);
+    const std::string dir = Installation::WindowsForm(scratch.path) + "\\";
+    struct Case {
+        std::string pattern;
+        std::vector<std::string> matches;  // long name, TAB, short name
+    };
+    const Case cases[] = {
+        {"*.jar",
+         {"a+b.jarfile\tA_B~1.JAR", "a.jar", "kernel.jar_new\tKERNEL~1.JAR", "kernel.jar_old\tKERNEL~2.JAR",
+          "LongBaseName.jar\tLONGBA~1.JAR", "with blank.jar\tWITHBL~1.JAR", "x.jarx\tX~1.JAR"}},
+        {"KERNEL~2.*", {"kernel.jar_old\tKERNEL~2.JAR"}},
+        {"*.bak", {"x.jar.bak\tXJAR~1.BAK"}},
+        {"jarrc~1", {".jarrc\tJARRC~1"}},
+        {"*.ja", {"notes.ja"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ListMatchingWithShortNames(dir + c.pattern), c.matches) << c.pattern;
+}
+
 TEST(PosixPlatform, FindFirstFileReportsWhyNothingWasFound) {
     ScratchDirectory scratch;
     const std::string& dir = scratch.path;
@@ -127,6 +161,59 @@ TEST(PosixPlatform, LibraryLookupsFailCleanly) {
     HMODULE self = LoadLibraryA(nullptr);
     EXPECT_EQ(self, nullptr);
     EXPECT_EQ(GetProcAddress(nullptr, "JNI_CreateJavaVM"), nullptr);
+}
+
+// A set variable's name, in any case, between two '%' gives its value; any
+// other '%' is text, and an unset name's closing one may open the next.
+TEST(PosixPlatform, ExpandEnvironmentStringsLikeWindows) {
+    setenv("HALVERN_ROOT", "C:\\Windows", 1);
+    struct Case {
+        const char* text;
+        std::string expanded;
+    };
+    const Case cases[] = {
+        {"%HALVERN_ROOT%\\System32\\x.dll", "C:\\Windows\\System32\\x.dll"},
+        {"%halvern_root%;%Halvern_Root%", "C:\\Windows;C:\\Windows"},
+        {"%HALVERN_UNSET%\\x", "%HALVERN_UNSET%\\x"},
+        {"100%%HALVERN_ROOT%", "100%C:\\Windows"},
+        {"%HALVERN_UNSET%HALVERN_ROOT%", "%HALVERN_UNSETC:\\Windows"},
+        {"%%, 50% and %", "%%, 50% and %"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        char buffer[64];
+        memset(buffer, 'x', sizeof buffer);
+        EXPECT_EQ(ExpandEnvironmentStringsA(c.text, buffer, sizeof buffer), c.expanded.size() + 1) << c.text;
+        EXPECT_EQ(std::string(buffer), c.expanded) << c.text;
+        char small[4] = "abc";
+        EXPECT_EQ(ExpandEnvironmentStringsA(c.text, small, c.expanded.size()), c.expanded.size() + 1) << c.text;
+        EXPECT_STREQ(small, "abc") << "nothing written to a buffer too small: " << c.text;
+    }
+    unsetenv("HALVERN_ROOT");
+}
+
+TEST(PosixPlatform, FileAttributesTellFilesDirectoriesAndWhatIsMissing) {
+    ScratchDirectory scratch;
+    Touch(scratch.path + "/file.exe");
+    const std::string dir = Installation::WindowsForm(scratch.path);
+    struct Case {
+        std::string path;
+        DWORD attributes;
+        DWORD error;  // when INVALID_FILE_ATTRIBUTES
+    };
+    const Case cases[] = {
+        {dir + "\\file.exe", FILE_ATTRIBUTE_NORMAL, 0},
+        {dir, FILE_ATTRIBUTE_DIRECTORY, 0},
+        {dir + "\\missing.exe", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+        {dir + "\\missing\\file.exe", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+        {dir + "\\file.exe\\file.exe", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+        {"", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_EQ(GetFileAttributesA(c.path.c_str()), c.attributes) << c.path;
+        EXPECT_EQ(GetLastError(), c.error) << c.path;
+    }
 }
 
 TEST(PosixPlatform, StringComparisonIsCaseSensitive) {

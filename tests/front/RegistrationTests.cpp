@@ -5,15 +5,19 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
 #include <string.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 
+#include "EventSource.h"
 #include "FailingAllocator.h"
 #include "FakeRegistry.h"
 #include "FakeServiceManager.h"
+#include "Installation.h"
 #include "ProgramTexts.h"
 #include "Registration.h"
 #include "ScriptedModulePath.h"
@@ -234,10 +238,62 @@ std::map<std::string, FakeRegistry::Value> SourceValues(const std::string& messa
             {"TypesSupported", FakeRegistry::Number(7)}};
 }
 
+// Files that exist, named in Windows form: another program's message file,
+// and this program as an earlier installation left it in another folder.
+struct MessageFiles {
+    Installation tree;
+    std::string other = Made("Other/Product.exe");
+    std::string earlier = Made("Old/bin/" + std::string(strrchr(kProgramPath, '\\') + 1));
+    std::string gone = Installation::WindowsForm((tree.root() / "Removed" / "Product.exe").string());
+
+    std::string Made(const std::string& relative) {
+        std::filesystem::create_directories((tree.root() / relative).parent_path());
+        Installation::WriteFile(tree.root() / relative, "MZ");
+        return Installation::WindowsForm((tree.root() / relative).string());
+    }
+};
+
+// Ours when it names this program's file name, wherever; nobody's when the
+// files it names are gone; another program's when one of them is there,
+// or when it cannot be told.
+TEST_F(Registration, EventSourceIsJudgedByTheFilesItNames) {
+    MessageFiles files;
+    setenv("HALVERN_MESSAGE_DIR", files.tree.root().c_str(), 1);
+    struct Case {
+        const char* what;
+        const char* messageFile;
+        bool expandable;
+        EventSourceOwner owner;
+    };
+    const std::string otherInVariable = "%halvern_message_dir%/Other/Product.exe";
+    const std::string goneInVariable = "%HALVERN_MESSAGE_DIR%\\Removed\\Product.exe";
+    const std::string goneThenEarlier = " " + files.gone + " ; " + files.earlier + ";";
+    const std::string goneThenOther = files.gone + ";" + files.other;
+    const Case cases[] = {
+        {"this program", kProgramPath, false, EventSourceOfThisProgram},
+        {"an earlier installation, still there", files.earlier.c_str(), false, EventSourceOfThisProgram},
+        {"an earlier installation, moved away", "D:\\Gone\\Program.exe", false, EventSourceOfThisProgram},
+        {"another program, removed", files.gone.c_str(), false, EventSourceOfNoProgram},
+        {"no message file", nullptr, false, EventSourceOfNoProgram},
+        {"an empty one", " ; ", false, EventSourceOfNoProgram},
+        {"another program", files.other.c_str(), false, EventSourceOfAnotherProgram},
+        {"another program, through a variable", otherInVariable.c_str(), true, EventSourceOfAnotherProgram},
+        {"a removed one, through a variable", goneInVariable.c_str(), true, EventSourceOfNoProgram},
+        {"a variable in plain text is no path", goneInVariable.c_str(), false, EventSourceOfAnotherProgram},
+        {"a bare name, found along the search path", "Product.dll", false, EventSourceOfAnotherProgram},
+        {"a list: gone, then this program", goneThenEarlier.c_str(), false, EventSourceOfThisProgram},
+        {"a list: gone, then another program", goneThenOther.c_str(), false, EventSourceOfAnotherProgram},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(JudgeEventSource(c.messageFile, c.expandable, kProgramPath), c.owner) << c.what;
+    unsetenv("HALVERN_MESSAGE_DIR");
+}
+
 // install makes the program the source of its service's events, unless
-// another file owns a source of that name; uninstall removes only its own.
+// another program's existing file is; uninstall removes any but such.
 TEST_F(Registration, InstallRegistersTheEventSourceAndUninstallRemovesOnlyItsOwn) {
-    const std::string otherFile = "C:\\Other\\Product.exe";
+    MessageFiles files;
+    const std::string otherFile = files.other;
     struct Case {
         const char* what;
         std::function<void()> arrange;
@@ -246,6 +302,15 @@ TEST_F(Registration, InstallRegistersTheEventSourceAndUninstallRemovesOnlyItsOwn
         const char* errors;
     };
     const auto addOwnService = [] { FakeServiceManager::AddService(Existing(kProgramPath, false)); };
+    const auto addSource = [](const std::string& messageFile) {
+        return [messageFile] { FakeRegistry::AddKey(SourceKey(), SourceValues(messageFile)); };
+    };
+    const auto addServiceAndSource = [addOwnService](const std::string& messageFile) {
+        return [addOwnService, messageFile] {
+            addOwnService();
+            FakeRegistry::AddKey(SourceKey(), SourceValues(messageFile));
+        };
+    };
     const Case cases[] = {
         {"install", [] {}, InstallService, SourceValues(kProgramPath), ""},
         {"install over its own source, written in other case",
@@ -254,28 +319,29 @@ TEST_F(Registration, InstallRegistersTheEventSourceAndUninstallRemovesOnlyItsOwn
                                   {{"EventMessageFile", FakeRegistry::Text(REG_SZ, "c:\\HALVERN\\bin\\program.EXE")}});
          },
          InstallService, SourceValues(kProgramPath), ""},
-        {"install beside another program's source",
-         [&otherFile] { FakeRegistry::AddKey(SourceKey(), SourceValues(otherFile)); }, InstallService,
-         SourceValues(otherFile), "belongs to another program"},
+        {"install over an earlier installation's source", addSource(files.earlier), InstallService,
+         SourceValues(kProgramPath), ""},
+        {"install over a source whose file is gone", addSource(files.gone), InstallService, SourceValues(kProgramPath),
+         ""},
+        {"install beside another program's source", addSource(otherFile), InstallService, SourceValues(otherFile),
+         "belongs to another program"},
+        {"install beside a source whose message file is no text",
+         [] {
+             FakeRegistry::AddKey(SourceKey(), {{"EventMessageFile", FakeRegistry::Number(1)}});
+         },
+         InstallService,
+         {{"EventMessageFile", FakeRegistry::Number(1)}},
+         "belongs to another program"},
         {"install without the right to the registry",
          [] { FakeRegistry::Refuse(FakeRegistry::Call::CreateKey, ERROR_ACCESS_DENIED); },
          InstallService,
          {},
          "RegCreateKeyExA failed with error 5: Access is denied.\n"},
-        {"uninstall of its own source",
-         [addOwnService] {
-             addOwnService();
-             FakeRegistry::AddKey(SourceKey(), SourceValues(kProgramPath));
-         },
-         UninstallService,
-         {},
-         ""},
-        {"uninstall beside another program's source",
-         [addOwnService, &otherFile] {
-             addOwnService();
-             FakeRegistry::AddKey(SourceKey(), SourceValues(otherFile));
-         },
-         UninstallService, SourceValues(otherFile), ""},
+        {"uninstall of its own source", addServiceAndSource(kProgramPath), UninstallService, {}, ""},
+        {"uninstall of an earlier installation's source", addServiceAndSource(files.earlier), UninstallService, {}, ""},
+        {"uninstall of a source whose file is gone", addServiceAndSource(files.gone), UninstallService, {}, ""},
+        {"uninstall beside another program's source", addServiceAndSource(otherFile), UninstallService,
+         SourceValues(otherFile), ""},
         {"uninstall without a source", addOwnService, UninstallService, {}, ""},
     };
     for (const Case& c : cases) {
@@ -290,6 +356,43 @@ TEST_F(Registration, InstallRegistersTheEventSourceAndUninstallRemovesOnlyItsOwn
         }
         EXPECT_EQ(FakeRegistry::HasKey(SourceKey()), !c.valuesAfter.empty()) << c.what;
         EXPECT_EQ(FakeRegistry::ValuesOf(SourceKey()), c.valuesAfter) << c.what;
+        EXPECT_EQ(FakeRegistry::OpenKeys(), 0) << c.what;
+    }
+}
+
+// A service deleted by other means (sc delete) leaves its source behind:
+// uninstall still removes it, unless it is another program's, and exits
+// as a missing service does. Any other failure touches no source.
+TEST_F(Registration, UninstallOfAServiceAlreadyGoneStillRemovesItsSource) {
+    MessageFiles files;
+    const char* const notInstalled =
+        "OpenServiceA failed with error 1060: The specified service does not exist as an installed service.\n";
+    struct Case {
+        const char* what;
+        std::string messageFile;
+        bool serviceThere;
+        DWORD openServiceRefusal;
+        bool sourceAfter;
+        DWORD exitCode;
+        const char* errors;
+    };
+    const Case cases[] = {
+        {"its own source", kProgramPath, false, ERROR_SUCCESS, false, 1060, notInstalled},
+        {"another program's source", files.other, false, ERROR_SUCCESS, true, 1060, notInstalled},
+        {"no right to the service", kProgramPath, true, ERROR_ACCESS_DENIED, true, 5,
+         "OpenServiceA failed with error 5: Access is denied.\n"},
+    };
+    for (const Case& c : cases) {
+        FakeServiceManager::Reset();
+        FakeRegistry::Reset();
+        if (c.serviceThere) FakeServiceManager::AddService(Existing(kProgramPath, false));
+        if (c.openServiceRefusal != ERROR_SUCCESS) FakeServiceManager::Refuse(Call::OpenService, c.openServiceRefusal);
+        FakeRegistry::AddKey(SourceKey(), SourceValues(c.messageFile));
+        Outcome outcome = Run(UninstallService);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.what;
+        EXPECT_EQ(outcome.output, "Error opening service\n") << c.what;
+        EXPECT_EQ(outcome.errors, c.errors) << c.what;
+        EXPECT_EQ(FakeRegistry::HasKey(SourceKey()), c.sourceAfter) << c.what;
         EXPECT_EQ(FakeRegistry::OpenKeys(), 0) << c.what;
     }
 }

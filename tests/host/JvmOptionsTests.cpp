@@ -145,8 +145,41 @@ INSTANTIATE_TEST_SUITE_P(
         JarCase{"NameWithBlanks", {"my kernel 1.0.jar"}, "-Xbootclasspath/p:..\\lib\\util\\my kernel 1.0.jar"},
         JarCase{"OnlyJarsCount",
                 {"a.jar", "notes.txt", "b.JAR"},
-                "-Xbootclasspath/p:..\\lib\\util\\a.jar;..\\lib\\util\\b.JAR"}),
+                "-Xbootclasspath/p:..\\lib\\util\\a.jar;..\\lib\\util\\b.JAR"},
+        // "*.jar" also finds these through their short names (KERNEL~1.JAR, ...):
+        // a jar renamed to disable it stays off the path.
+        JarCase{"ShortNameMatchesAreNoJars",
+                {"kernel.jar", "kernel.jar_old", "x.jarx", "C.JaR", "d.JARFILE", "e.jar.bak"},
+                "-Xbootclasspath/p:..\\lib\\util\\C.JaR;..\\lib\\util\\kernel.jar"}),
     [](const ::testing::TestParamInfo<JarCase>& info) { return std::string(info.param.name); });
+
+struct Listing {
+    std::vector<std::string> jars;
+    std::vector<std::string> skipped;
+    size_t jarsWanted;
+};
+
+bool ListedJar(const char* name, void* context) {
+    auto* listing = static_cast<Listing*>(context);
+    listing->jars.emplace_back(name);
+    return listing->jars.size() < listing->jarsWanted;
+}
+
+void SkippedEntry(const char* name, void* context) { static_cast<Listing*>(context)->skipped.emplace_back(name); }
+
+// What the start leaves off the path can be told, in listing order, and
+// the listing stops when the caller says so.
+TEST_F(JvmOptionsTest, ListingTellsTheJarsAndWhatTheShortNamesMatched) {
+    for (const char* name : {"b.jar", "a.jar", "kernel.jar_old", "x.jarx", "notes.txt"}) install_.addJar(name);
+    ASSERT_EQ(chdir(install_.jarDirectory().c_str()), 0);
+    Listing all = {{}, {}, 100};
+    EXPECT_TRUE(ListJarsOfWorkingDirectory(ListedJar, SkippedEntry, &all));
+    EXPECT_EQ(all.jars, (std::vector<std::string>{"a.jar", "b.jar"}));
+    EXPECT_EQ(all.skipped, (std::vector<std::string>{"kernel.jar_old", "x.jarx"}));
+    Listing first = {{}, {}, 1};
+    EXPECT_FALSE(ListJarsOfWorkingDirectory(ListedJar, nullptr, &first));
+    EXPECT_EQ(first.jars, std::vector<std::string>{"a.jar"});
+}
 
 // A modular VM gets the same list, with the jars appended to the boot class
 // path instead of prepended.

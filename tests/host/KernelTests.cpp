@@ -182,6 +182,28 @@ INSTANTIATE_TEST_SUITE_P(
                      "..\\lib\\util or the class path:\\njava.lang.NoClassDefFoundError: "
                      "com/halvern/alder/service/ServerKernel"},
                     true},
+        // Found, but its static initializer threw: said in the first line,
+        // with the cause and the trace that show where.
+        FailureCase{"StaticInitializerThrows",
+                    Standin("fail=initializer\nthrowable=java.lang.IllegalStateException: no port\n"
+                            "cause=java.io.IOException: \\u0000 kept"),
+                    "Cannot locate the Kernel class",
+                    {"Class com/halvern/alder/service/ServerKernel was found, but its static initializer threw:\\n"
+                     "java.lang.ExceptionInInitializerError\\n"
+                     "Caused by: java.lang.IllegalStateException: no port\\n"
+                     "Caused by: java.io.IOException: \\0 kept\\n\\n"
+                     "java.lang.ExceptionInInitializerError\\n\\tat ",
+                     "\\nCaused by: java.lang.IllegalStateException: no port\\n\\tat "},
+                    true},
+        // Without the class to compare with, it reads as not loaded; the
+        // failed lookup's exception is cleared like any other.
+        FailureCase{"InitializerErrorClassNotFound",
+                    Standin("fail=initializer\nfail=find-java/lang/ExceptionInInitializerError"),
+                    "Cannot locate the Kernel class",
+                    {"Class com/halvern/alder/service/ServerKernel could not be loaded from the jars of "
+                     "..\\lib\\util or the class path:\\njava.lang.ExceptionInInitializerError\\n"
+                     "Caused by: java.lang.RuntimeException: stand-in failure"},
+                    true},
         FailureCase{"NoConstructor",
                     Standin("fail=method-<init>"),
                     kMethods,

@@ -157,6 +157,10 @@ std::vector<TextCase> TextCases() {
         {"NonAsciiKeptAsUtf8", "throwable=java.net.BindException: Adresse déjà utilisée 端口 𝄞", false,
          "java.net.BindException: Adresse déjà utilisée 端口 𝄞"},
         {"LoneSurrogateReplaced", "throwable=bad \xED\xA0\x80 unit", false, "bad \xEF\xBF\xBD unit"},
+        {"NulKeptWithTheRest", "throwable=be\\u0000fore\\u0000\ncause=x\\u0000y\\u00e9\\uzz", true,
+         "be\\0fore\\0\nCaused by: x\\0y\xc3\xa9\\uzz\n\nbe\\0fore\\0\n"
+         "\tat com.halvern.standin.Kernel.start(Kernel.java:42)\n"
+         "Caused by: x\\0y\xc3\xa9\\uzz\n\tat com.halvern.standin.Kernel.step1(Kernel.java:1)\n\t... 1 more\n"},
         {"CauseChain", kTwoLevels, false, kTwoLevelsText},
         {"TenCausesAtMost", "throwable=top" + Causes(14), false, "top" + CausedByLines(10)},
         {"CircularCausesStop", "throwable=top" + Causes(3) + "\ncycle=1", false, "top" + CausedByLines(3)},

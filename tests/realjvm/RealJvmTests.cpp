@@ -166,6 +166,7 @@ TEST_P(RealJvmTest, FailedStartsAreReportedOnce) {
         {"nostop", "One or more methods in Kernel class could not be found", false},
         {"noconstructor", "One or more methods in Kernel class could not be found", false},
         {"", "Cannot locate the Kernel class", false},
+        {"initializer", "Cannot locate the Kernel class", false},
     };
     for (const Case& c : cases) {
         fs::remove(install_.server() / "jvm.dll");
@@ -177,7 +178,8 @@ TEST_P(RealJvmTest, FailedStartsAreReportedOnce) {
         EXPECT_EQ(run.has("kernel start"), c.startCalled);
         EXPECT_EQ(run.reports(), std::vector<std::string>{c.message});
         // The exception goes into the event's detail; the VM prints nothing of it.
-        for (const std::string& line : run.matching("IllegalStateException|NoSuchMethodError|NoClassDefFoundError"))
+        for (const std::string& line :
+             run.matching("IllegalStateException|NoSuchMethodError|NoClassDefFoundError|ExceptionInInitializerError"))
             EXPECT_EQ(line.rfind("report\t", 0), 0u) << line;
         ExpectNoJniComplaint(run);
     }
@@ -269,6 +271,31 @@ TEST_P(RealJvmTest, StopThatThrowsIsReported) {
         << detail;
     ExpectNoJniComplaint(run);
     EXPECT_TRUE(run.has("done"));
+}
+
+// A class whose static initializer threw is found, and says so: the
+// wrapper, its cause, and the trace down to the initializer.
+TEST_P(RealJvmTest, ThrowingStaticInitializerIsDescribedWithItsCauseAndTrace) {
+    KernelRun run = RunKernel("initializer", "service");
+    SCOPED_TRACE(Transcript(run));
+    EXPECT_TRUE(run.has("started=0"));
+    std::vector<std::string> reports = run.matching("^report\t");
+    ASSERT_EQ(reports.size(), 1u);
+    std::string detail = EntriesOf({reports[0]}, "report")[0].at(6);
+    EXPECT_EQ(detail.rfind("Class com/halvern/alder/service/ServerKernel was found, but its static initializer "
+                           "threw:\\n"
+                           "java.lang.ExceptionInInitializerError\\n"
+                           "Caused by: java.lang.IllegalStateException: no port configured\\n\\n"
+                           "java.lang.ExceptionInInitializerError\\n",
+                           0),
+              0u)
+        << detail;
+    EXPECT_NE(detail.find("\\nCaused by: java.lang.IllegalStateException: no port configured\\n"
+                          "\\tat com.halvern.alder.service.ServerKernel.configuredPort("),
+              std::string::npos)
+        << detail;
+    EXPECT_NE(detail.find("\\tat com.halvern.alder.service.ServerKernel.<clinit>("), std::string::npos) << detail;
+    ExpectNoJniComplaint(run);
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, RealJvmTest, ::testing::ValuesIn(kJdks),

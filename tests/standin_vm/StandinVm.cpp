@@ -162,6 +162,7 @@ const char kStringClass[] = "java/lang/String";
 const char kThrowableClass[] = "java/lang/Throwable";
 const char kDefaultThrowable[] = "java.lang.RuntimeException: stand-in failure";
 const char kToStringFailure[] = "java.lang.UnsupportedOperationException: stand-in toString failure";
+const char kInitializerError[] = "java.lang.ExceptionInInitializerError";
 
 // What a reference refers to. Several references may refer to one object.
 struct Object {
@@ -171,6 +172,7 @@ struct Object {
     Object* cause;        // a throwable's; itself when it has none, as in Java
     Object* writer;       // the StringWriter a PrintWriter writes to
     bool fromConf;        // a throwable standin.conf describes, whose toString fail=tostring breaks
+    std::string kind;     // a throwable's own class beside java/lang/Throwable, if any
 };
 
 struct Ref {
@@ -195,7 +197,7 @@ std::set<const void*>& methodIds = *new std::set<const void*>;
 std::vector<Object*>& objects = *new std::vector<Object*>;
 
 Object* Make(const std::string& className, bool isClass = false) {
-    Object* object = new Object{className, isClass, u"", nullptr, nullptr, false};
+    Object* object = new Object{className, isClass, u"", nullptr, nullptr, false, ""};
     Guard guard;
     objects.push_back(object);
     return object;
@@ -222,6 +224,23 @@ std::u16string Utf16(const std::string& utf8) {
     return units;
 }
 
+// A throwable's text in standin.conf, where \uXXXX (four hex digits) is
+// that UTF-16 unit, as in Java source: the way to write a U+0000.
+std::u16string ConfText(const std::string& text) {
+    std::u16string units;
+    size_t done = 0;
+    for (size_t at = 0; (at = text.find("\\u", at)) != std::string::npos;) {
+        if (at + 6 > text.size() || text.find_first_not_of("0123456789abcdefABCDEF", at + 2) < at + 6) {
+            ++at;
+            continue;
+        }
+        units += Utf16(text.substr(done, at - done));
+        units += static_cast<char16_t>(strtoul(text.substr(at + 2, 4).c_str(), nullptr, 16));
+        at = done = at + 6;
+    }
+    return units + Utf16(text.substr(done));
+}
+
 Object* MakeString(const std::u16string& text) {
     Object* string = Make(kStringClass);
     string->text = text;
@@ -230,7 +249,7 @@ Object* MakeString(const std::u16string& text) {
 
 Object* MakeThrowable(const std::string& text, bool fromConf) {
     Object* throwable = Make(kThrowableClass);
-    throwable->text = Utf16(text);
+    throwable->text = fromConf ? ConfText(text) : Utf16(text);
     throwable->cause = throwable;
     throwable->fromConf = fromConf;
     return throwable;
@@ -410,8 +429,17 @@ jclass JNICALL FindClass(JNIEnv* jniEnv, const char* name) {
     ThreadState* env = Enter(jniEnv, "FindClass");
     std::string className = name != nullptr ? name : "";
     Log({"FindClass", name != nullptr ? name : "(null)", ThreadField()});
-    if (Failing("class") && !IsLibraryClass(className)) {
+    if ((Failing("class") && !IsLibraryClass(className)) || Failing("find-" + className)) {
         Throw(env, MakeThrowable("java.lang.NoClassDefFoundError: " + className, false));
+        return nullptr;
+    }
+    // The class was found, and its static initializer threw the configured
+    // throwable, which the VM wraps.
+    if (Failing("initializer") && !IsLibraryClass(className)) {
+        Object* wrapper = MakeThrowable(kInitializerError, false);
+        wrapper->kind = "java/lang/ExceptionInInitializerError";
+        wrapper->cause = ConfiguredThrowable();
+        Throw(env, wrapper);
         return nullptr;
     }
     return static_cast<jclass>(NewRef(env, false, Make(className, true)));
@@ -731,6 +759,24 @@ jobject JNICALL PopLocalFrame(JNIEnv* jniEnv, jobject result) {
     return kept != nullptr ? NewRef(env, false, kept) : nullptr;
 }
 
+// An object is an instance of java/lang/Object and of its own class; a
+// throwable also of java/lang/Throwable and of its kind; a class object of
+// java/lang/Class. A null object is an instance of every class.
+jboolean JNICALL IsInstanceOf(JNIEnv* jniEnv, jobject object, jclass type) {
+    Enter(jniEnv, "IsInstanceOf");
+    Object* self = ObjectOf(object);
+    Object* typeObject = ObjectOf(type);
+    std::string typeName = typeObject != nullptr && typeObject->isClass ? typeObject->className : "?";
+    bool instance = object == nullptr;
+    if (self != nullptr) {
+        std::string own = self->isClass ? "java/lang/Class" : self->className;
+        instance = typeName == "java/lang/Object" || typeName == own || (IsThrowable(self) && typeName == self->kind);
+    }
+    Log({"IsInstanceOf", ThreadField(), "ref=" + RefState(object), "class=" + typeName,
+         instance ? "result=1" : "result=0"});
+    return instance ? JNI_TRUE : JNI_FALSE;
+}
+
 jboolean JNICALL IsSameObject(JNIEnv* jniEnv, jobject first, jobject second) {
     Enter(jniEnv, "IsSameObject");
     bool same = ObjectOf(first) == ObjectOf(second);
@@ -816,6 +862,7 @@ void FillTables() {
     nativeInterface.CallObjectMethodA = CallObjectMethodA;
     nativeInterface.GetObjectClass = GetObjectClass;
     nativeInterface.IsSameObject = IsSameObject;
+    nativeInterface.IsInstanceOf = IsInstanceOf;
     nativeInterface.ExceptionOccurred = ExceptionOccurred;
     nativeInterface.ExceptionCheck = ExceptionCheck;
     nativeInterface.ExceptionClear = ExceptionClear;

@@ -63,7 +63,8 @@ INIT_TEXT = (b"-Dhalvern.product=%s\r\n"
              b"-Dlast.line=unterminated")
 INIT_OPTIONS = ["-Dhalvern.product=%s", "-Xss512k", "-Dinner=two words", "-Dlast.line=unterminated"]
 JARS = ["zeta.jar", "alpha.jar", "x y.jar", "b.jar", "B2.jar"]
-NOT_JARS = ["readme.txt", "alpha.jar.bak"]
+# "*.jar" also matches the last two through their 8.3 short names (KERNEL~1.JAR, X~1.JAR).
+NOT_JARS = ["readme.txt", "alpha.jar.bak", "kernel.jar_old", "x.jarx"]
 
 USAGE_CASES = [
     ("usage without an argument", []),
@@ -80,6 +81,18 @@ FAILED_STARTS = [
     ("a kernel class the VM cannot find", lambda tree: tree.standin_configured("fail=class\n"),
      "Cannot locate the Kernel class",
      ["Class {class} could not be loaded", "\njava.lang.NoClassDefFoundError: {class}"]),
+    ("a kernel class whose static initializer throws",
+     lambda tree: tree.standin_configured("fail=initializer\nthrowable=java.lang.IllegalStateException: no port\n"),
+     "Cannot locate the Kernel class",
+     ["Class {class} was found, but its static initializer threw:\njava.lang.ExceptionInInitializerError\n"
+      "Caused by: java.lang.IllegalStateException: no port\n\njava.lang.ExceptionInInitializerError\n\tat "]),
+    # The stand-in reads \u0000 as a U+0000 in the text.
+    ("a NUL in the exception text",
+     lambda tree: tree.standin_configured("fail=start\nthrowable=java.lang.IllegalStateException: be\\u0000fore\n"
+                                          "cause=java.io.IOException: \\u0000after\n"),
+     "Exception occurs starting up the Kernel",
+     ["java.lang.IllegalStateException: be\\0fore\nCaused by: java.io.IOException: \\0after\n\n"
+      "java.lang.IllegalStateException: be\\0fore\n\tat "]),
 ]
 EVENT_SOURCES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application"
 # The exit codes of failed registration commands: the Windows error of the
@@ -711,6 +724,9 @@ class Leg:
         events = tree.standin_events()
         self.expect_equal("%s: the VM's options" % program, recorded_options(events),
                           self.expected_options(program))
+        self.check("%s: kernel.jar_old and x.jarx are not on the boot class path" % program,
+                   not any(name in option for option in recorded_options(events)
+                           for name in ("kernel.jar_old", "x.jarx")))
         bin_windows = path.rsplit("\\", 1)[0]
         self.expect_equal("%s: the VM is created in the module directory" % program,
                           [e[1] for e in recorded(events, "CreateJavaVM")], ["cwd=" + bin_windows])
@@ -891,6 +907,31 @@ class Leg:
                        exit_code == code and session.out.startswith(output) and all(s in shown for s in said),
                        "exit %r, out %r, err %r" % (exit_code, session.out, errors))
 
+    def run_source_follows(self, row):
+        """An upgrade into a second folder after sc delete: install moves the
+        event source there; uninstall once the service is gone again still
+        removes it, and says the service is not installed."""
+        program, service = row.name, row.service_name
+        source_key = EVENT_SOURCES_KEY + "\\" + service
+        first, _ = self.lay_out(["halvern", self.name, "first", program.lower()], row)
+        second, _ = self.lay_out(["halvern", self.name, "second", program.lower()], row)
+        installed = "Service registration successful\r\n"
+        done = self.console(first, ["install"])
+        self.expect_equal("%s: install from a first folder" % program, (done.code, done.text()), (0, installed))
+        self.wine.tool("sc", "delete", service)
+        done = self.console(second, ["install"])
+        self.expect_equal("%s: install from a second folder after sc delete" % program, (done.code, done.text()),
+                          (0, installed))
+        self.expect_equal("%s: the event source follows to the second folder" % program,
+                          (self.wine.reg_values(source_key) or {}).get("EventMessageFile"), ("REG_EXPAND_SZ", second))
+        self.wine.tool("sc", "delete", service)
+        done = self.console(second, ["uninstall"])
+        self.expect_equal("%s: uninstall after sc delete" % program, (done.code, done.text()),
+                          (ERROR_SERVICE_DOES_NOT_EXIST & 0xFF, "Error opening service\r\n"))
+        self.expect_equal("%s: uninstall after sc delete removes the event source" % program,
+                          self.wine.reg_values(source_key), None)
+        self.remove_leftover(service)
+
     @staticmethod
     def usage(row, path):
         return "\r\n%sUsage:\r\n\t%s [install|uninstall]\r\n" % (row.banner_line.replace("\n", "\r\n"), path)
@@ -1007,6 +1048,7 @@ class Leg:
     def run(self):
         for row in self.table.programs:
             self.run_program(row)
+            self.run_source_follows(row)
         self.run_modular(self.table.programs[0])
         self.run_signed()
         self.run_blanks()
