@@ -167,8 +167,7 @@ static bool VisitImports(const Image& image, PeImportVisitor visit, void* contex
     uint64_t table = image.directoryRva[kImportDirectory];
     for (DWORD i = 0; i < kMostImports; ++i) {
         unsigned char descriptor[kImportDescriptorSize];
-        if (!ReadAtRva(image, table + static_cast<uint64_t>(i) * kImportDescriptorSize, descriptor,
-                       sizeof descriptor))
+        if (!ReadAtRva(image, table + static_cast<uint64_t>(i) * kImportDescriptorSize, descriptor, sizeof descriptor))
             return false;
         DWORD nameRva = LittleEndian(descriptor + 12, 4);
         DWORD firstThunk = LittleEndian(descriptor + 16, 4);

@@ -53,9 +53,9 @@ unsigned long SystemText(unsigned long error, const char* insert, char* text, un
     DWORD_PTR arguments[kInsertCount];
     arguments[0] = reinterpret_cast<DWORD_PTR>(insert != nullptr ? insert : reinterpret_cast<const char*>(kNothing));
     for (int i = 1; i < kInsertCount; ++i) arguments[i] = reinterpret_cast<DWORD_PTR>(kNothing);
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
-                                  static_cast<DWORD>(error), 0, text, static_cast<DWORD>(capacity),
-                                  reinterpret_cast<va_list*>(arguments));
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, static_cast<DWORD>(error),
+                       0, text, static_cast<DWORD>(capacity), reinterpret_cast<va_list*>(arguments));
     if (length == 0 || length >= capacity)
         length = FillInsertsHere(static_cast<DWORD>(error), insert, text, static_cast<DWORD>(capacity));
     return TrimLineEnd(text, length);

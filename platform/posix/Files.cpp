@@ -153,7 +153,9 @@ extern "C" DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR, DW
         std::string path = ToPosixPath(lpFileName);
         if (stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode)) found = path;
     } else {
-        std::string directories = lpPath != nullptr ? ToPosixPath(lpPath) : OwnDirectory() + ":.";
+        char current[PATH_MAX];
+        std::string directories = lpPath != nullptr ? ToPosixPath(lpPath) : OwnDirectory();
+        if (lpPath == nullptr && getcwd(current, sizeof current) != nullptr) directories += std::string(":") + current;
         if (lpPath == nullptr && getenv("PATH") != nullptr) directories += std::string(":") + getenv("PATH");
         for (size_t start = 0; found.empty() && start <= directories.size();) {
             size_t end = directories.find_first_of(lpPath != nullptr ? ";" : ":", start);
