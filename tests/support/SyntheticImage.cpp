@@ -7,9 +7,7 @@ void PutLittleEndian(std::string* bytes, uint32_t offset, uint64_t value, int si
 
 static uint32_t OptionalHeaderSize(const SyntheticImage& image) { return image.pe32Plus ? 240 : 224; }
 
-uint32_t SectionHeaderOffset(const SyntheticImage& image) {
-    return kImageOptionalOffset + OptionalHeaderSize(image);
-}
+uint32_t SectionHeaderOffset(const SyntheticImage& image) { return kImageOptionalOffset + OptionalHeaderSize(image); }
 
 std::string BuildPeImage(const SyntheticImage& image) {
     std::string bytes(kImageSectionData, '\0');

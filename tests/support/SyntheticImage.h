@@ -18,10 +18,10 @@ struct SyntheticImage {
 
 // Where the parts are, for tests that spoil one of them.
 enum SyntheticImageLayout : uint32_t {
-    kImagePeOffset = 0x80,           // "PE\0\0", then the COFF header
-    kImageOptionalOffset = 0x98,     // the optional header
-    kImageSectionData = 0x400,       // file offset of the one section
-    kImageSectionRva = 0x1000,       // its RVA
+    kImagePeOffset = 0x80,        // "PE\0\0", then the COFF header
+    kImageOptionalOffset = 0x98,  // the optional header
+    kImageSectionData = 0x400,    // file offset of the one section
+    kImageSectionRva = 0x1000,    // its RVA
 };
 
 std::string BuildPeImage(const SyntheticImage& image);
