@@ -61,12 +61,16 @@ unsigned long SystemText(unsigned long error, const char* insert, char* text, un
     return TrimLineEnd(text, length);
 }
 
-bool StreamIsConsole(FILE* stream) {
+// The console behind the stream, or null when the stream leads elsewhere.
+static HANDLE ConsoleOf(FILE* stream) {
     HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR &&
-           GetConsoleMode(handle, &mode) != FALSE;
+    bool console = handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR &&
+                   GetConsoleMode(handle, &mode) != FALSE;
+    return console ? handle : nullptr;
 }
+
+bool StreamIsConsole(FILE* stream) { return ConsoleOf(stream) != nullptr; }
 
 // The text in the console's code page, in a heap block; null when it
 // cannot be converted.
@@ -91,11 +95,19 @@ static char* ForConsole(const char* ansi, unsigned int codePage) {
     return converted;
 }
 
+// On a console the converted bytes go to it directly: a C runtime may
+// translate what passes through its streams once more on its own.
 void PrintAnsi(FILE* stream, const char* text) {
     if (text == nullptr || text[0] == '\0') return;
-    unsigned int codePage = StreamIsConsole(stream) ? GetConsoleOutputCP() : 0;
-    char* converted = codePage != 0 && codePage != GetACP() ? ForConsole(text, codePage) : nullptr;
-    // A text that cannot be converted is still better shown as it is.
-    fputs(converted != nullptr ? converted : text, stream);
+    HANDLE console = ConsoleOf(stream);
+    if (console == nullptr) {
+        fputs(text, stream);
+        return;
+    }
+    char* converted = ForConsole(text, GetConsoleOutputCP());
+    const char* shown = converted != nullptr ? converted : text;  // still better shown as it is
+    fflush(stream);                                               // what the stream holds comes first
+    DWORD written = 0;
+    if (!WriteFile(console, shown, static_cast<DWORD>(strlen(shown)), &written, nullptr)) fputs(shown, stream);
     free(converted);
 }

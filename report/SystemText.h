@@ -13,8 +13,9 @@ unsigned long SystemText(unsigned long error, const char* insert, char* text, un
 // a file.
 bool StreamIsConsole(FILE* stream);
 
-// Prints text of the ANSI code page: converted to the console's output
-// code page on a console, byte for byte through a pipe or into a file.
+// Prints text of the ANSI code page, one line's worth without its line
+// break: converted to the console's output code page on a console, byte
+// for byte through a pipe or into a file.
 void PrintAnsi(FILE* stream, const char* text);
 
 #endif

@@ -68,6 +68,21 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     return TRUE;
 }
 
+extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                 LPDWORD lpNumberOfBytesWritten, void*) {
+    if (hFile == nullptr || hFile == INVALID_HANDLE_VALUE || lpNumberOfBytesWritten == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ssize_t put = write(static_cast<OpenFile*>(hFile)->descriptor, lpBuffer, nNumberOfBytesToWrite);
+    *lpNumberOfBytesWritten = put > 0 ? static_cast<DWORD>(put) : 0;
+    if (put < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (hObject == nullptr || hObject == INVALID_HANDLE_VALUE) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -24,6 +24,7 @@ import argparse
 import contextlib
 import json
 import os
+import pty
 import re
 import select
 import shutil
@@ -827,6 +828,50 @@ class Leg:
                        len(texts) == 1 and "%1" not in texts[0] and (library in texts[0]) == (facts is not_an_image),
                        repr(texts))
 
+    def run_console_code_page(self, row):
+        """The program's path in a folder named in the ANSI code page but not
+        in ASCII (C:\\...\\M\u00fcller): on a console (a terminal, which Wine makes
+        one) it shows as the console's code page has it; through a pipe it
+        stays in the ANSI code page, byte for byte, as ever."""
+        home = ["halvern", self.name, "M\u00fcller"]
+        path, tree = self.lay_out(home, row)
+        prompt = path + "Press <ENTER> to start"
+        done = self.console(path, ["run"], stdin=b"\n\n", locale="C.UTF-8")
+        self.expect_equal("%s in M\u00fcller: through a pipe the path is in the ANSI code page" % row.name,
+                          done.out[:len(prompt)], prompt.encode("cp1252"))
+        self.wine.tool("reg", "add", SERVICE_CURRENT_KEY, "/ve", "/t", "REG_DWORD", "/d", UNUSED_PIPE_INDEX, "/f")
+        master, slave = pty.openpty()
+        shown = b""
+        try:
+            process = subprocess.Popen([self.loader, path, "run"], stdin=slave, stdout=slave,
+                                       stderr=subprocess.DEVNULL, env=dict(self.wine.env, LC_ALL="C.UTF-8"))
+        except OSError as error:
+            process = None
+            shown = str(error).encode()
+        os.close(slave)
+        deadline = time.monotonic() + COMMAND_TIMEOUT
+        keys = [b"to start", b"to stop"]
+        while process is not None and time.monotonic() < deadline and process.poll() is None:
+            if select.select([master], [], [], 0.5)[0]:
+                try:
+                    shown += os.read(master, 4096)
+                except OSError:
+                    break
+            # The terminal shows what the console holds, drawn with escapes.
+            text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown)
+            if keys and keys[0] in text:
+                os.write(master, b"\r")
+                keys.pop(0)
+        if process is not None and process.poll() is None:
+            process.kill()
+        if process is not None:
+            process.wait()
+        os.close(master)
+        # Blanks are drawn as cursor moves, so they are left out on both sides.
+        text = re.sub(rb"\s", b"", re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown))
+        self.check("%s in M\u00fcller: on a console the path shows as it is" % row.name,
+                   text.startswith(re.sub(r"\s", "", prompt).encode("utf-8")), repr(text[:200]))
+
     def run_unnamable_folder(self, row):
         """A folder whose name the ANSI code page cannot hold (Cyrillic; a fresh
         prefix's code page is 1252): install refuses with 1113 and registers
@@ -979,6 +1024,7 @@ class Leg:
             self.run_program(row)
             self.run_unnamable_folder(row)
         self.run_modular(self.table.programs[0])
+        self.run_console_code_page(self.table.programs[0])
         self.run_signed()
         self.run_blanks()
 
