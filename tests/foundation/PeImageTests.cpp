@@ -69,21 +69,6 @@ TEST_F(PeImageTest, ReadsMachineImportsAndExportsOfEitherBitness) {
     }
 }
 
-TEST_F(PeImageTest, TheVisitorEndsTheWalk) {
-    SyntheticImage image;
-    image.imports = {"A.dll", "B.dll", "C.dll"};
-    std::string path = Write(BuildPeImage(image));
-    std::vector<std::string> seen;
-    EXPECT_TRUE(ForEachPeImport(
-        path.c_str(),
-        [](const char* name, void* context) {
-            static_cast<std::vector<std::string>*>(context)->push_back(name);
-            return false;
-        },
-        &seen));
-    EXPECT_EQ(seen, std::vector<std::string>{"A.dll"});
-}
-
 // Every prefix of a good image: the machine is right or unknown, and the
 // imports are all read or the walk fails; never a name that is not there.
 TEST_F(PeImageTest, AnImageCutAnywhereGivesAPlainNo) {
@@ -200,18 +185,6 @@ TEST(RuntimePackages, WellKnownRuntimesNameTheirPackage) {
         EXPECT_STREQ(package, c.package) << c.library;
     }
     EXPECT_EQ(RuntimePackageOf("VCRUNTIME140.dll"), RuntimePackageOf("MSVCP140.dll")) << "one package, one pointer";
-}
-
-TEST(LoaderSearch, FindsLibrariesInTheCurrentDirectoryInAnyCase) {
-    WorkingDirectoryGuard guard;
-    Installation tree;
-    Installation::WriteFile(tree.server() / "vcruntime140.DLL", "");
-    std::filesystem::create_directories(tree.server() / "folder.dll");
-    ASSERT_TRUE(SetCurrentDirectoryA(Installation::WindowsForm(tree.server().string()).c_str()));
-    EXPECT_TRUE(LoaderFindsLibrary("VCRUNTIME140.dll"));
-    EXPECT_FALSE(LoaderFindsLibrary("folder.dll")) << "a directory is no library";
-    EXPECT_FALSE(LoaderFindsLibrary("MSVCP140.dll"));
-    EXPECT_FALSE(LoaderFindsLibrary("api-ms-win-crt-runtime-l1-1-0.dll"));
 }
 
 }  // namespace
