@@ -1,7 +1,8 @@
 # Writes the table of the five programs for tests and scripts, from the one
 # program list (profiles/CMakeLists.txt) and the built targets:
 #   <build>/programs.json      name, profile values, path of each built program,
-#                              the stand-in VM and (Windows) the planted program;
+#                              the stand-in VM and (Windows) the planted program
+#                              and a jvm.dll that imports a missing library;
 #                              the project version and each program's version
 #                              resource strings, and (Windows) the resource reader
 #   <build>/tests/Programs.h   the same rows for the C++ suites (test builds)
@@ -50,8 +51,10 @@ function(write_program_table)
     math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
     set(planted "null")
     set(resource_reader "null")
+    set(missing_import "null")
     if(WIN32)
         set(planted "\"$<TARGET_FILE:planted_program>\"")
+        set(missing_import "\"$<TARGET_FILE:missing_import_jvm>\"")
         set(resource_reader "\"$<TARGET_FILE:resource_reader>\"")
     endif()
     file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/programs.json" CONTENT
@@ -64,6 +67,7 @@ ${json_programs}
   ],
   \"standinJvm\": \"$<TARGET_FILE:standin_jvm>\",
   \"planted\": ${planted},
+  \"missingImportJvm\": ${missing_import},
   \"resourceReader\": ${resource_reader}
 }
 ")

@@ -10,19 +10,21 @@
 #include "ProductProfile.h"
 #include "Registration.h"
 #include "ReportError.h"
+#include "SystemText.h"
 #include "VmEnding.h"
 #include "VmOutput.h"
 
 static const DWORD kModulePathCapacity = 1024;
 
-// Puts the program's path on the console, cut to fit the run's buffer.
+// Puts the program's path on the console, cut to fit the run's buffer, in
+// the console's code page.
 static void PrintModulePath() {
     char modulePath[kModulePathCapacity];
     DWORD length = GetModuleFileNameA(nullptr, modulePath, kModulePathCapacity);
     // Older Windows leaves a name that did not fit unterminated, and a failed
     // call leaves the buffer as it was: terminate it ourselves in every case.
     modulePath[length < kModulePathCapacity ? length : kModulePathCapacity - 1] = '\0';
-    printf("%s", modulePath);
+    PrintAnsi(stdout, modulePath);
 }
 
 // The prompt has to be on the screen before we block on the keyboard, also

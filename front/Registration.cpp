@@ -13,6 +13,7 @@
 #include "LaunchLayout.h"
 #include "ProductProfile.h"
 #include "ReportError.h"
+#include "SystemText.h"
 
 // A failed call: its line on standard error, and its error for the exit code.
 static DWORD Failed(const char* call, DWORD error) {
@@ -60,7 +61,25 @@ static SC_HANDLE OpenServiceManager(DWORD* error) {
     return manager;
 }
 
+// The service manager would start the program by the path Windows gives it
+// in the ANSI code page; with '?' for the characters that page lacks, that
+// path names no file, and every start would fail as "module not found".
+static DWORD RefuseUnnamablePath() {
+    char* modulePath = GetModulePath();
+    printf("Error registering service\n");
+    fputs("Cannot register ", stderr);
+    PrintAnsi(stderr, modulePath != nullptr ? modulePath : "the program");
+    fputs(
+        ": its path has characters that the system's code page cannot hold. Install the program to a folder "
+        "whose name uses only characters of the system's code page.\n",
+        stderr);
+    fflush(stderr);
+    free(modulePath);
+    return ERROR_NO_UNICODE_TRANSLATION;
+}
+
 DWORD InstallService() {
+    if (!ModulePathIsFaithful()) return RefuseUnnamablePath();
     DWORD error;
     SC_HANDLE manager = OpenServiceManager(&error);
     if (manager == nullptr) {

@@ -5,7 +5,9 @@
 
 #include "Detail.h"
 #include "LaunchLayout.h"
+#include "PeImage.h"
 #include "ReportError.h"
+#include "SystemText.h"
 #include "ThrowableText.h"
 #include "VmOutput.h"
 
@@ -34,60 +36,35 @@ static void Report(const char* message) {
 
 static const char* MachineName(WORD machine) {
     switch (machine) {
-        case 0x014c:
+        case kMachineX86:
             return "32-bit (x86)";
-        case 0x8664:
+        case kMachineX64:
             return "64-bit (x64)";
-        case 0xaa64:
+        case kMachineArm64:
             return "64-bit ARM (ARM64)";
         default:
             return nullptr;
     }
 }
 
-static WORD OwnMachine() { return sizeof(void*) == 8 ? 0x8664 : 0x014c; }
+static WORD OwnMachine() { return sizeof(void*) == 8 ? kMachineX64 : kMachineX86; }
 
-static DWORD LittleEndian(const unsigned char* bytes, int count) {
-    DWORD value = 0;
-    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-    return value;
-}
+// Room for the longest path Windows has and the system's text around it.
+static char SystemTextBuffer[3 * 32768 + 1024];
 
-// The machine a PE image was built for, from its headers; 0 when the file
-// cannot be read or is no PE image.
-static WORD ImageMachine(const char* path) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    unsigned char header[4096];
-    DWORD got = 0;
-    BOOL read = ReadFile(file, header, sizeof header, &got, nullptr);
-    CloseHandle(file);
-    if (!read || got < 0x40 || header[0] != 'M' || header[1] != 'Z') return 0;
-    DWORD peOffset = LittleEndian(header + 0x3c, 4);
-    if (peOffset > got - 6 || memcmp(header + peOffset, "PE\0\0", 4) != 0) return 0;
-    return static_cast<WORD>(LittleEndian(header + peOffset + 4, 2));
-}
-
-static void AppendWindowsError(DWORD error) {
+// The system's text for a failed load names the library as its %1.
+static void AppendWindowsError(DWORD error, const char* libraryPath) {
     AppendText(&FailureDetail, "Windows error ");
     AppendNumber(&FailureDetail, static_cast<long>(error));
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                                  sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
-        text[--length] = '\0';
-    if (length > 0) {
+    if (SystemText(error, libraryPath, SystemTextBuffer, sizeof SystemTextBuffer) > 0) {
         AppendText(&FailureDetail, ": ");
-        AppendAnsi(&FailureDetail, text);
+        AppendAnsi(&FailureDetail, SystemTextBuffer);
     }
 }
 
 // Says so when the file is a library for another machine than this
 // program's: the commonest reason, which looks like a missing file otherwise.
-static void AppendBitnessMismatch(const char* libraryPath) {
-    WORD machine = ImageMachine(libraryPath);
-    if (machine == 0 || machine == OwnMachine()) return;
+static void AppendBitnessMismatch(const char* libraryPath, WORD machine) {
     const char* library = MachineName(machine);
     AppendText(&FailureDetail, "\n");
     AppendAnsi(&FailureDetail, libraryPath);
@@ -100,16 +77,129 @@ static void AppendBitnessMismatch(const char* libraryPath) {
         AppendText(&FailureDetail, library);
         AppendText(&FailureDetail, " library");
     }
-    bool ownIs64 = OwnMachine() == 0x8664;
+    bool ownIs64 = OwnMachine() == kMachineX64;
     AppendText(&FailureDetail, " and this program is ");
     AppendText(&FailureDetail, MachineName(OwnMachine()));
     AppendText(&FailureDetail, ownIs64 ? ": install a 64-bit Java runtime there, or use the 32-bit build"
                                        : ": install a 32-bit Java runtime there, or use the 64-bit build");
 }
 
+// The libraries an image imports that the loader cannot find, as many as
+// the detail names (names are at most 255 characters).
+enum { kMostMissingNamed = 32, kLibraryNameCapacity = 256 };
+
+struct MissingLibraries {
+    char names[kMostMissingNamed][kLibraryNameCapacity];
+    int count;  // all of them, named or not
+};
+
+static MissingLibraries Missing;
+
+static bool NoteIfMissing(const char* name, void*) {
+    if (LoaderFindsLibrary(name)) return true;
+    if (Missing.count < kMostMissingNamed) {
+        strncpy(Missing.names[Missing.count], name, kLibraryNameCapacity - 1);
+        Missing.names[Missing.count][kLibraryNameCapacity - 1] = '\0';
+    }
+    ++Missing.count;
+    return true;
+}
+
+// Names the missing libraries, then for each well-known runtime among them
+// the package that brings it. False when none is missing.
+static bool AppendMissingLibraries(const char* libraryPath) {
+    Missing.count = 0;
+    ForEachPeImport(libraryPath, NoteIfMissing, nullptr);  // a table cut short still names what it held
+    if (Missing.count == 0) return false;
+    int named = Missing.count < kMostMissingNamed ? Missing.count : kMostMissingNamed;
+    AppendText(&FailureDetail, "\n");
+    AppendAnsi(&FailureDetail, libraryPath);
+    AppendText(&FailureDetail, Missing.count == 1 ? " is there, but a library it needs is missing: "
+                                                  : " is there, but libraries it needs are missing: ");
+    for (int i = 0; i < named; ++i) {
+        if (i > 0) AppendText(&FailureDetail, ", ");
+        AppendAnsi(&FailureDetail, Missing.names[i]);
+    }
+    if (Missing.count > named) {
+        AppendText(&FailureDetail, " and ");
+        AppendNumber(&FailureDetail, Missing.count - named);
+        AppendText(&FailureDetail, " more");
+    }
+    for (int i = 0; i < named; ++i) {
+        const char* package = RuntimePackageOf(Missing.names[i]);
+        bool namedBefore = false;
+        for (int j = 0; j < i && !namedBefore; ++j) namedBefore = RuntimePackageOf(Missing.names[j]) == package;
+        if (package == nullptr || namedBefore) continue;
+        int brought = 0;
+        AppendText(&FailureDetail, "\n");
+        for (int j = i; j < named; ++j) {
+            if (RuntimePackageOf(Missing.names[j]) != package) continue;
+            if (brought++ > 0) AppendText(&FailureDetail, ", ");
+            AppendAnsi(&FailureDetail, Missing.names[j]);
+        }
+        AppendText(&FailureDetail, brought == 1 ? " comes with " : " come with ");
+        AppendText(&FailureDetail, package);
+        AppendText(&FailureDetail, ".");
+    }
+    return true;
+}
+
+// A 32-bit Java 8 runtime may ship only a client VM: server\jvm.dll is
+// missing and client\jvm.dll is there beside it.
+static void AppendClientVm(const char* libraryPath) {
+    static const char kServer[] = "server\\jvm.dll";
+    size_t length = strlen(libraryPath);
+    if (length < sizeof kServer - 1 || strcmp(libraryPath + length - (sizeof kServer - 1), kServer) != 0) return;
+    char* clientPath = static_cast<char*>(malloc(length + 1));
+    if (clientPath == nullptr) return;
+    memcpy(clientPath, libraryPath, length + 1);
+    memcpy(clientPath + length - (sizeof kServer - 1), "client", 6);
+    DWORD attributes = GetFileAttributesA(clientPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        AppendText(&FailureDetail, "\n");
+        AppendAnsi(&FailureDetail, clientPath);
+        AppendText(&FailureDetail,
+                   " is there: a client VM. This program loads only a server VM (server\\jvm.dll): "
+                   "install a Java runtime that has one.");
+    }
+    free(clientPath);
+}
+
+// What the file itself tells, so that a library that is there does not
+// read as a missing one.
+static void AppendLibraryFacts(const char* libraryPath, DWORD error) {
+    DWORD attributes = GetFileAttributesA(libraryPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        AppendClientVm(libraryPath);
+        return;
+    }
+    WORD machine = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? PeImageMachine(libraryPath) : 0;
+    if (machine == 0) return;
+    if (machine != OwnMachine()) {
+        AppendBitnessMismatch(libraryPath, machine);
+    } else if (!AppendMissingLibraries(libraryPath) && error == ERROR_MOD_NOT_FOUND) {
+        AppendText(&FailureDetail, "\n");
+        AppendAnsi(&FailureDetail, libraryPath);
+        AppendText(&FailureDetail, " is there, but a library that one of its libraries needs could not be loaded.");
+    }
+}
+
+static void AppendUnfaithfulModulePath() {
+    char* path = GetModulePathUtf8();
+    AppendText(&FailureDetail, "The program's path ");
+    AppendText(&FailureDetail, path != nullptr ? path : "");
+    AppendText(&FailureDetail,
+               " has characters that the system's code page cannot hold, so no server\\jvm.dll can be loaded "
+               "below it: install the program to a folder whose name uses only characters of the system's code "
+               "page.");
+    free(path);
+}
+
 void ReportLoadFailure(const char* moduleDirectory, const char* libraryPath, DWORD error) {
     ClearDetail(&FailureDetail);
-    if (moduleDirectory == nullptr || moduleDirectory[0] == '\0') {
+    if ((moduleDirectory == nullptr || moduleDirectory[0] == '\0') && !ModulePathIsFaithful()) {
+        AppendUnfaithfulModulePath();
+    } else if (moduleDirectory == nullptr || moduleDirectory[0] == '\0') {
         AppendText(&FailureDetail,
                    "The program's own directory is unknown, so no server\\jvm.dll was looked for below it.");
     } else if (libraryPath == nullptr) {
@@ -118,8 +208,8 @@ void ReportLoadFailure(const char* moduleDirectory, const char* libraryPath, DWO
         AppendText(&FailureDetail, "Tried ");
         AppendAnsi(&FailureDetail, libraryPath);
         AppendText(&FailureDetail, "\n");
-        AppendWindowsError(error);
-        AppendBitnessMismatch(libraryPath);
+        AppendWindowsError(error, libraryPath);
+        AppendLibraryFacts(libraryPath, error);
     }
     Report(kLoadFailed);
 }

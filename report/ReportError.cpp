@@ -6,6 +6,7 @@
 
 #include "Detail.h"
 #include "ProductProfile.h"
+#include "SystemText.h"
 
 static const WORD kEventCategory = 1;  // "Kernel"
 
@@ -72,12 +73,12 @@ void WriteEvent(EventKind kind, const char* message, const char* detail) {
 
 void ReportError(const char* message, const char* detail) { WriteEvent(KernelStartFailed, message, detail); }
 
+// The console commands' calls name no file, so the text's inserts stay empty.
 void PrintFailedCall(const char* call, unsigned long error) {
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
-        text[--length] = '\0';
-    fprintf(stderr, "%s failed with error %lu: %s\n", call, error, length > 0 ? text : "(no text for this error)");
+    char text[1024];
+    unsigned long length = SystemText(error, nullptr, text, sizeof text);
+    fprintf(stderr, "%s failed with error %lu: ", call, error);
+    PrintAnsi(stderr, length > 0 ? text : "(no text for this error)");
+    fputs("\n", stderr);
     fflush(stderr);
 }

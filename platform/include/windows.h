@@ -30,6 +30,7 @@ typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef void* PSID;
 typedef intptr_t INT_PTR;
+typedef uintptr_t DWORD_PTR;
 
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
@@ -73,6 +74,7 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define ERROR_SERVICE_SPECIFIC_ERROR 1066L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 #define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 
 // Access rights
 #define DELETE 0x00010000L
@@ -126,10 +128,22 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 // Messages for error codes
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+// Standard handles and what they lead to
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+#define FILE_TYPE_PIPE 0x0003
 // Files
 #define GENERIC_READ 0x80000000L
 #define FILE_SHARE_READ 0x00000001
 #define OPEN_EXISTING 3
+#define FILE_BEGIN 0
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
 // File attributes
 #define FILE_ATTRIBUTE_READONLY 0x00000001
@@ -183,6 +197,7 @@ void WINAPI SetLastError(DWORD dwErrCode);
 
 // Process, strings and files (platform/posix/Process.cpp, FindFiles.cpp)
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
 int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
@@ -198,6 +213,7 @@ int WINAPI MultiByteToWideChar(unsigned int CodePage, DWORD dwFlags, LPCSTR lpMu
 int WINAPI WideCharToMultiByte(unsigned int CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar);
 unsigned int WINAPI GetConsoleOutputCP(void);
+unsigned int WINAPI GetACP(void);
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
                             DWORD nSize, void* Arguments);
 
@@ -206,15 +222,28 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      void* lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      void* lpOverlapped);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh, DWORD dwMoveMethod);
+// The loader's search for a file name: the program's directory, the current
+// directory, then PATH (there are no system directories here).
+DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength, LPSTR lpBuffer,
+                         LPSTR* lpFilePart);
+
+// Standard handles and the console (platform/posix/Files.cpp): a terminal is
+// the console.
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+DWORD WINAPI GetFileType(HANDLE hFile);
+BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
 
 // Environment and file attributes (platform/posix/Environment.cpp)
-#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 
 // Dynamic libraries (platform/posix/Library.cpp)
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 
 // Service dispatcher, status and database (platform/posix/Services.cpp)

@@ -28,6 +28,14 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     return static_cast<HMODULE>(library);
 }
 
+extern "C" BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+    if (hLibModule == nullptr || dlclose(static_cast<void*>(hLibModule)) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     if (hModule == nullptr || lpProcName == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

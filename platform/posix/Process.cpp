@@ -60,6 +60,37 @@ extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DW
     return static_cast<DWORD>(path.size());
 }
 
+// The same name in UTF-16: file names here are UTF-8, as is every code page.
+extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    if (hModule != nullptr) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    std::string posixPath = ReadOwnExecutablePath();
+    if (posixPath.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    if (nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::string path = ToWindowsPath(posixPath);
+    int units = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    std::u16string wide(static_cast<size_t>(units > 0 ? units : 1), u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], units);
+    wide.resize(wide.size() - 1);
+    if (wide.size() >= nSize) {
+        memcpy(lpFilename, wide.data(), (nSize - 1) * sizeof(WCHAR));
+        lpFilename[nSize - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    memcpy(lpFilename, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(wide.size());
+}
+
 extern "C" int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
     // Windows treats a null pointer as an empty string here.
     return strcmp(lpString1 != nullptr ? lpString1 : "", lpString2 != nullptr ? lpString2 : "");

@@ -124,9 +124,47 @@ extern "C" int WINAPI WideCharToMultiByte(unsigned int, DWORD, LPCWSTR lpWideCha
 
 extern "C" unsigned int WINAPI GetConsoleOutputCP(void) { return CP_UTF8; }
 
+extern "C" unsigned int WINAPI GetACP(void) { return CP_UTF8; }
+
+namespace {
+
+// A message's inserts filled as Windows does with FORMAT_MESSAGE_ARGUMENT_ARRAY:
+// %1 to %99, each optionally with a printf format between '!'s (only the
+// default !s! is known here: a string), %% is a percent sign, %n a line
+// break. Without arguments the text stays as it is.
+bool FillInserts(const char* text, const DWORD_PTR* arguments, std::string* filled) {
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at != '%' || arguments == nullptr) {
+            *filled += *at;
+            continue;
+        }
+        ++at;
+        if (*at >= '1' && *at <= '9') {
+            int number = *at - '0';
+            if (at[1] >= '0' && at[1] <= '9') number = number * 10 + (*++at - '0');
+            if (at[1] == '!') {
+                const char* end = strchr(at + 2, '!');
+                if (end == nullptr || std::string(at + 2, end) != "s") return false;
+                at = end;
+            }
+            const char* argument = reinterpret_cast<const char*>(arguments[number - 1]);
+            *filled += argument != nullptr ? argument : "(null)";
+        } else if (*at == 'n') {
+            *filled += "\r\n";
+        } else if (*at == '\0') {
+            break;
+        } else {
+            *filled += *at;  // %%, %. and the like stand for the character itself
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 // The texts Windows gives for the errors the programs can meet.
 extern "C" DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
-                                       void*) {
+                                       void* Arguments) {
     struct Known {
         DWORD code;
         const char* text;
@@ -142,6 +180,8 @@ extern "C" DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId
         {ERROR_SERVICE_DOES_NOT_EXIST, "The specified service does not exist as an installed service.\r\n"},
         {ERROR_SERVICE_MARKED_FOR_DELETE, "The specified service has been marked for deletion.\r\n"},
         {ERROR_SERVICE_EXISTS, "The specified service already exists.\r\n"},
+        {ERROR_NO_UNICODE_TRANSLATION,
+         "No mapping for the Unicode character exists in the target multi-byte code page.\r\n"},
         {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT,
          "The service process could not connect to the service controller.\r\n"},
     };
@@ -149,15 +189,28 @@ extern "C" DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
+    // Inserts without FORMAT_MESSAGE_ARGUMENT_ARRAY would be read from a
+    // va_list, which nothing here passes.
+    bool fill = (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0;
+    if (fill && (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY) == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
     for (const Known& known : kKnown) {
         if (known.code != dwMessageId) continue;
-        size_t length = strlen(known.text);
-        if (length + 1 > nSize) {
+        std::string text;
+        if (!fill) {
+            text = known.text;
+        } else if (!FillInserts(known.text, static_cast<const DWORD_PTR*>(Arguments), &text)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (text.size() + 1 > nSize) {
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return 0;
         }
-        memcpy(lpBuffer, known.text, length + 1);
-        return static_cast<DWORD>(length);
+        memcpy(lpBuffer, text.c_str(), text.size() + 1);
+        return static_cast<DWORD>(text.size());
     }
     SetLastError(317);  // ERROR_MR_MID_NOT_FOUND
     return 0;

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,25 +107,68 @@ TEST_F(LaunchLayoutTest, UnreadableNameGivesAnEmptyPathAndDirectory) {
     EXPECT_EQ(ScriptedModulePath::CapacitiesAsked().size(), 2u) << "a failed read is not retried";
 }
 
+// The A form is faithful when it reads back into the W form: a '?' or a
+// best fit in it names another path, or none.
+TEST_F(LaunchLayoutTest, AnAnsiPathThatIsNotTheWidePathNamesNoDirectory) {
+    struct Case {
+        const char* ansiPath;
+        const char* widePath;
+        bool faithful;
+    };
+    const Case cases[] = {
+        {"C:\\Halvern\\bin\\AlderSvc.exe", "C:\\Halvern\\bin\\AlderSvc.exe", true},
+        {"C:\\Dienste\\M\u00fcller\\AlderSvc.exe", "C:\\Dienste\\M\u00fcller\\AlderSvc.exe", true},
+        {"C:\\??????\\bin\\AlderSvc.exe", "C:\\\u0421\u0435\u0440\u0432\u0438\u0441\\bin\\AlderSvc.exe", false},
+        {"C:\\Cesky\\AlderSvc.exe", "C:\\\u010Cesky\\AlderSvc.exe", false},
+        {"C:\\Apps\\AlderSvc.exe", "C:\\Apps\\AlderSvc.exe.", false},
+        {"C:\\Apps\\AlderSvc.exe", "C:\\Apps\\AlderSvc.ex", false},
+    };
+    for (const Case& c : cases) {
+        ScriptedModulePath::SetUnfaithful(c.ansiPath, c.widePath);
+        EXPECT_EQ(ModulePathIsFaithful(), c.faithful) << c.widePath;
+        Owned directory{GetModuleDirectory()};
+        std::string expected =
+            c.faithful ? std::string(c.ansiPath).substr(0, strrchr(c.ansiPath, '\\') - c.ansiPath + 1) : "";
+        EXPECT_EQ(directory.text, expected) << c.widePath;
+        Owned wide{GetModulePathUtf8()};
+        EXPECT_STREQ(wide.text, c.widePath);
+    }
+    ScriptedModulePath::Fail();
+    EXPECT_TRUE(ModulePathIsFaithful()) << "nothing to judge by";
+    Owned wide{GetModulePathUtf8()};
+    EXPECT_STREQ(wide.text, "");
+}
+
 // Without a known program directory the kernel start must not go looking
-// for server\jvm.dll relative to wherever the process happens to stand.
+// for server\jvm.dll relative to wherever the process happens to stand;
+// the detail says why it does not know one.
 TEST_F(LaunchLayoutTest, KernelStartLoadsNoLibraryWithoutAProgramDirectory) {
-    for (bool failure : {true, false}) {
+    const std::string kUnknown =
+        "The program's own directory is unknown, so no server\\jvm.dll was looked for below it.";
+    struct Case {
+        std::function<void()> script;
+        std::string detail;
+    };
+    const Case cases[] = {
+        {[] { ScriptedModulePath::Fail(); }, kUnknown},
+        {[] { ScriptedModulePath::Set("AlderSvc.exe"); }, kUnknown},
+        {[] {
+             ScriptedModulePath::SetUnfaithful("C:\\??????\\bin\\AlderSvc.exe",
+                                               "C:\\\u0421\u0435\u0440\u0432\u0438\u0441\\bin\\AlderSvc.exe");
+         },
+         "The program's path C:\\\u0421\u0435\u0440\u0432\u0438\u0441\\bin\\AlderSvc.exe has characters that the "
+         "system's code page cannot hold, so no server\\jvm.dll can be loaded below it: install the program to a "
+         "folder whose name uses only characters of the system's code page."},
+    };
+    for (const Case& c : cases) {
         FakeEventLog::Reset();
         libraryLoads.clear();
-        if (failure) {
-            ScriptedModulePath::Fail();
-        } else {
-            ScriptedModulePath::Set("AlderSvc.exe");
-        }
+        c.script();
         EXPECT_FALSE(StartKernel());
         EXPECT_TRUE(libraryLoads.empty());
         std::vector<RecordedEvent> events = FakeEventLog::Events();
         ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].strings,
-                  (std::vector<std::string>{"Failed to load JVM DLL.",
-                                            "The program's own directory is unknown, so no server\\jvm.dll was "
-                                            "looked for below it."}));
+        EXPECT_EQ(events[0].strings, (std::vector<std::string>{"Failed to load JVM DLL.", c.detail}));
     }
 }
 

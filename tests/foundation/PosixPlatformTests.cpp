@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -228,6 +230,134 @@ TEST(PosixPlatform, NoServiceControllerIsReachable) {
     EXPECT_FALSE(StartServiceCtrlDispatcherA(table));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
     EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+}
+
+TEST(PosixPlatform, WideModuleFileNameIsTheSamePathCutTheSameWay) {
+    char narrow[4096];
+    DWORD length = GetModuleFileNameA(nullptr, narrow, sizeof narrow);
+    ASSERT_GT(length, 4u);
+    WCHAR wide[4096];
+    ASSERT_EQ(GetModuleFileNameW(nullptr, wide, 4096), length) << "an ASCII path: one unit per byte";
+    EXPECT_EQ(std::string(narrow), std::string(wide, wide + length));
+    for (DWORD size : {1u, 3u, static_cast<DWORD>(length)}) {
+        std::vector<WCHAR> buffer(size + 1, u'x');
+        EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), size), size);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(buffer[size - 1], 0);
+        EXPECT_EQ(buffer[size], u'x') << "nothing written past the buffer";
+    }
+}
+
+// The loader's order: the program's directory, the current directory, then
+// PATH; names in any case; a directory is no match.
+TEST(PosixPlatform, SearchPathLooksWhereTheLoaderLooksInAnyCase) {
+    WorkingDirectoryGuard guard;
+    ScratchDirectory scratch;
+    const std::string& dir = scratch.path;
+    std::filesystem::create_directories(dir + "/current/both.dll");
+    std::filesystem::create_directories(dir + "/onpath");
+    Touch(dir + "/current/Current.DLL");
+    Touch(dir + "/onpath/both.dll");
+    Touch(dir + "/onpath/OnPath.dll");
+    ASSERT_EQ(chdir((dir + "/current").c_str()), 0);
+    std::string savedPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    setenv("PATH", (dir + "/nowhere:" + dir + "/onpath").c_str(), 1);
+    const std::string windowsDir = Installation::WindowsForm(dir);
+    struct Case {
+        const char* name;
+        std::string found;  // empty: not found
+    };
+    const Case cases[] = {
+        {"current.dll", windowsDir + "\\current\\Current.DLL"},
+        {"BOTH.DLL", windowsDir + "\\onpath\\both.dll"},
+        {"onpath.dll", windowsDir + "\\onpath\\OnPath.dll"},
+        {"missing.dll", ""},
+    };
+    for (const Case& c : cases) {
+        char found[4096];
+        LPSTR filePart = nullptr;
+        DWORD length = SearchPathA(nullptr, c.name, nullptr, sizeof found, found, &filePart);
+        EXPECT_EQ(length, c.found.size()) << c.name;
+        if (c.found.empty()) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << c.name;
+            continue;
+        }
+        EXPECT_EQ(std::string(found), c.found) << c.name;
+        EXPECT_EQ(std::string(filePart), c.found.substr(c.found.rfind('\\') + 1)) << c.name;
+        char small[4];
+        EXPECT_EQ(SearchPathA(nullptr, c.name, nullptr, sizeof small, small, nullptr), c.found.size() + 1)
+            << "a short buffer gets the size needed";
+    }
+    setenv("PATH", savedPath.c_str(), 1);
+}
+
+TEST(PosixPlatform, SystemTextsFillTheirInsertsFromAnArray) {
+    char text[256];
+    const char* path = "C:\\bin\\server\\jvm.dll";
+    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(path)};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
+                                  ERROR_BAD_EXE_FORMAT, 0, text, sizeof text, arguments);
+    EXPECT_EQ(std::string(text, length), std::string(path) + " is not a valid Win32 application.\r\n");
+    length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_BAD_EXE_FORMAT,
+                            0, text, sizeof text, nullptr);
+    EXPECT_EQ(std::string(text, length), "%1 is not a valid Win32 application.\r\n");
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, ERROR_BAD_EXE_FORMAT,
+                             0, text, 10, arguments),
+              0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+// Only a terminal is a console; a pipe and a file are what they are.
+TEST(PosixPlatform, StandardHandlesTellAConsoleFromAPipeAndAFile) {
+    ScratchDirectory scratch;
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    int saved = dup(2);
+    struct Case {
+        int descriptor;
+        DWORD type;
+    };
+    const Case cases[] = {{pipeEnds[1], FILE_TYPE_PIPE},
+                          {open((scratch.path + "/out.txt").c_str(), O_WRONLY | O_CREAT, 0600), FILE_TYPE_DISK},
+                          {open("/dev/null", O_WRONLY), FILE_TYPE_CHAR}};
+    for (const Case& c : cases) {
+        ASSERT_GE(c.descriptor, 0);
+        dup2(c.descriptor, 2);
+        HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+        DWORD mode = 0;
+        EXPECT_EQ(GetFileType(handle), c.type) << c.type;
+        EXPECT_FALSE(GetConsoleMode(handle, &mode)) << c.type;
+        close(c.descriptor);
+    }
+    dup2(saved, 2);
+    close(saved);
+    close(pipeEnds[0]);
+}
+
+TEST(PosixPlatform, FilesOpenAsOnWindows) {
+    ScratchDirectory scratch;
+    const std::string windowsDir = Installation::WindowsForm(scratch.path);
+    EXPECT_EQ(CreateFileA(windowsDir.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE)
+        << "a directory needs FILE_FLAG_BACKUP_SEMANTICS";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(GetFileAttributesA(windowsDir.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(GetFileAttributesA((windowsDir + "\\none").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    Installation::WriteFile(scratch.path + "/f", "0123456789");
+    HANDLE file =
+        CreateFileA((windowsDir + "\\f").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    char bytes[4];
+    DWORD got = 0;
+    EXPECT_EQ(SetFilePointer(file, 7, nullptr, FILE_BEGIN), 7u);
+    EXPECT_TRUE(ReadFile(file, bytes, sizeof bytes, &got, nullptr));
+    EXPECT_EQ(std::string(bytes, got), "789");
+    EXPECT_EQ(SetFilePointer(file, 100, nullptr, FILE_BEGIN), 100u) << "past the end is allowed";
+    EXPECT_TRUE(ReadFile(file, bytes, sizeof bytes, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_TRUE(CloseHandle(file));
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "FakeEventLog.h"
 #include "ProductProfile.h"
 #include "ProgramTexts.h"
 #include "ReportError.h"
+#include "SystemText.h"
 
 namespace {
 
@@ -87,6 +89,35 @@ TEST_F(ReportErrorTest, StillShowsAndAttemptsTheEntryWhenTheSourceIsRefused) {
     std::vector<RecordedEvent> events = FakeEventLog::Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].source, "") << "the entry is attempted on the null handle";
+}
+
+// The system's texts come with their inserts filled: %1 with what the
+// caller names, never shown as "%1"; a text that does not fit is cut.
+TEST(SystemText, FillsTheInsertsAndDropsTheLineEnd) {
+    const std::string longPath = "C:\\" + std::string(600, 'd') + "\\server\\jvm.dll";
+    struct Case {
+        unsigned long error;
+        const char* insert;
+        size_t capacity;
+        std::string text;
+    };
+    const Case cases[] = {
+        {193, "C:\\Halvern\\bin\\\\server\\jvm.dll", 512,
+         "C:\\Halvern\\bin\\\\server\\jvm.dll is not a valid Win32 application."},
+        {193, "100% %1 %s", 512, "100% %1 %s is not a valid Win32 application."},
+        {193, nullptr, 512, " is not a valid Win32 application."},
+        {193, longPath.c_str(), 1024, longPath + " is not a valid Win32 application."},
+        // Too long for the buffer: filled here, and cut.
+        {193, longPath.c_str(), 100, longPath.substr(0, 99)},
+        {2, "ignored", 512, "The system cannot find the file specified."},
+        {123456, "x", 512, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<char> text(c.capacity, 'x');
+        unsigned long length = SystemText(c.error, c.insert, text.data(), c.capacity);
+        EXPECT_EQ(std::string(text.data()), c.text) << c.error << " " << c.capacity;
+        EXPECT_EQ(length, c.text.size()) << c.error << " " << c.capacity;
+    }
 }
 
 }  // namespace

@@ -225,6 +225,45 @@ TEST_F(Registration, NoMemoryForTheProgramPathRegistersNothing) {
     }
 }
 
+// A folder the ANSI code page cannot name: Windows gives the program's path
+// with '?' in place of the characters it lacks, a path that names no file.
+// install refuses before it touches the service manager or the registry.
+TEST_F(Registration, InstallFromAFolderTheCodePageCannotNameRegistersNothing) {
+    struct Case {
+        const char* ansiPath;
+        const char* widePath;
+    };
+    const Case cases[] = {
+        {"C:\\??????\\bin\\AlderSvc.exe", "C:\\\u0421\u0435\u0440\u0432\u0438\u0441\\bin\\AlderSvc.exe"},
+        // A best fit: the character became a similar one the code page has.
+        {"C:\\Halvern\\Cesky\\AlderSvc.exe", "C:\\Halvern\\\u010Cesky\\AlderSvc.exe"},
+        {"C:\\Halvern\\bin\\Alder?.exe", "C:\\Halvern\\bin\\Alder\u2603.exe"},
+    };
+    for (const Case& c : cases) {
+        FakeServiceManager::Reset();
+        FakeRegistry::Reset();
+        ScriptedModulePath::SetUnfaithful(c.ansiPath, c.widePath);
+        Outcome outcome = Run(InstallService);
+        EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION)) << c.ansiPath;
+        EXPECT_EQ(outcome.output, "Error registering service\n") << c.ansiPath;
+        EXPECT_EQ(outcome.errors, std::string("Cannot register ") + c.ansiPath +
+                                      ": its path has characters that the system's code page cannot hold. Install "
+                                      "the program to a folder whose name uses only characters of the system's "
+                                      "code page.\n")
+            << c.ansiPath;
+        EXPECT_TRUE(FakeServiceManager::OpenManagerCalls().empty()) << c.ansiPath;
+        EXPECT_TRUE(FakeServiceManager::Services().empty()) << c.ansiPath;
+        EXPECT_FALSE(FakeRegistry::HasKey(std::string("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") +
+                                          ProgramUnderTest().serviceName))
+            << c.ansiPath;
+    }
+    // The same path in both forms is registered as ever, whatever its characters.
+    FakeServiceManager::Reset();
+    ScriptedModulePath::SetUnfaithful("C:\\\u0421\\AlderSvc.exe", "C:\\\u0421\\AlderSvc.exe");
+    EXPECT_EQ(Run(InstallService).exitCode, 0u);
+    EXPECT_EQ(FakeServiceManager::Services().size(), 1u);
+}
+
 // ------------------------------------------------------------ the event source
 
 std::string SourceKey() {

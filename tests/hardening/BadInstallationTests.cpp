@@ -19,7 +19,7 @@ const ProgramRow& Cedar() { return ProgramNamed("CedarSvc"); }
 struct BrokenVmCase {
     const char* name;
     std::function<void(const Installation&)> install;
-    std::string windowsError;  // the detail's last line
+    std::string windowsError;  // the detail's last line; {library} is the path tried
 };
 
 void PrintTo(const BrokenVmCase& c, std::ostream* out) { *out << c.name; }
@@ -28,7 +28,8 @@ void WriteLibrary(const Installation& tree, const std::string& bytes) {
     Installation::WriteFile(tree.server() / "jvm.dll", bytes);
 }
 
-const char kNotAnImage[] = "Windows error 193: %1 is not a valid Win32 application.";
+// The system's text names the library in place of its %1.
+const char kNotAnImage[] = "Windows error 193: {library} is not a valid Win32 application.";
 
 const BrokenVmCase kBrokenVmCases[] = {
     {"JvmDllIsText", [](const Installation& tree) { WriteLibrary(tree, "this is no library\n"); }, kNotAnImage},
@@ -52,8 +53,11 @@ TEST_P(BrokenVmTest, ReportsTheFailedLoadAndStillEndsCleanly) {
     GetParam().install(tree);
 
     ProcessResult run = RunProcess(installed, {"CedarSvc", "run"}, "\n\n");
-    const std::string failure = "Failed to load JVM DLL.\nTried " + tree.moduleDirectory() + "\\server\\jvm.dll\n" +
-                                GetParam().windowsError + "\n";
+    const std::string library = tree.moduleDirectory() + "\\server\\jvm.dll";
+    std::string windowsError = GetParam().windowsError;
+    if (windowsError.find("{library}") != std::string::npos)
+        windowsError.replace(windowsError.find("{library}"), 9, library);
+    const std::string failure = "Failed to load JVM DLL.\nTried " + library + "\n" + windowsError + "\n";
     EXPECT_EQ(run.output, tree.windowsPathOf("CedarSvc") + kStartPrompt + failure + kStopPrompt);
     EXPECT_EQ(run.exitCode, 1);
 }

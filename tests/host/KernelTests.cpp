@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "BuiltPaths.h"
 #include "Installation.h"
 #include "Process.h"
+#include "SyntheticImage.h"
 
 namespace {
 
@@ -152,6 +154,46 @@ INSTANTIATE_TEST_SUITE_P(
              "{bin}\\server\\jvm.dll is a 32-bit (x86) library and this program is "
              "64-bit (x64): install a 64-bit Java runtime there, or use the 32-bit build"},
             false},
+        // A library of this machine that is there, whose own libraries are
+        // not all found: the ones missing are named, well-known runtimes with
+        // their package; one in the program's directory is found, in any case.
+        FailureCase{"LibraryMissesWhatItImports",
+                    [](const Installation& install) {
+                        SyntheticImage image;
+                        image.imports = {"VCRUNTIME140.dll", "PRESENT.DLL", "MSVCP140.dll",
+                                         "api-ms-win-crt-runtime-l1-1-0.dll", "halvern-none.dll"};
+                        Installation::WriteFile(install.server() / "jvm.dll", BuildPeImage(image));
+                        Installation::WriteFile(install.bin() / "present.dll", "");
+                    },
+                    "Failed to load JVM DLL.",
+                    {"Windows error 193: {bin}\\server\\jvm.dll is not a valid Win32 application.\\n"
+                     "{bin}\\server\\jvm.dll is there, but libraries it needs are missing: VCRUNTIME140.dll, "
+                     "MSVCP140.dll, api-ms-win-crt-runtime-l1-1-0.dll, halvern-none.dll\\n"
+                     "VCRUNTIME140.dll, MSVCP140.dll come with the Microsoft Visual C++ Redistributable 2015 or "
+                     "later.\\napi-ms-win-crt-runtime-l1-1-0.dll comes with the Universal C Runtime (Windows update "
+                     "KB2999226)."},
+                    false},
+        FailureCase{"LibraryMissesOneRuntime",
+                    [](const Installation& install) {
+                        SyntheticImage image;
+                        image.imports = {"msvcr100.dll"};
+                        Installation::WriteFile(install.server() / "jvm.dll", BuildPeImage(image));
+                    },
+                    "Failed to load JVM DLL.",
+                    {"{bin}\\server\\jvm.dll is there, but a library it needs is missing: msvcr100.dll\\n"
+                     "msvcr100.dll comes with the Visual C++ 2010 Redistributable."},
+                    false},
+        // A 32-bit Java 8 runtime with only a client VM.
+        FailureCase{"OnlyAClientVm",
+                    [](const Installation& install) {
+                        std::filesystem::create_directories(install.bin() / "client");
+                        Installation::WriteFile(install.bin() / "client" / "jvm.dll", PeImage(0x8664));
+                    },
+                    "Failed to load JVM DLL.",
+                    {"Windows error 126: The specified module could not be found.\\n{bin}\\client\\jvm.dll is "
+                     "there: a client VM. This program loads only a server VM (server\\jvm.dll): install a Java "
+                     "runtime that has one."},
+                    false},
         FailureCase{"NoDefaultArgumentsExport",
                     Library(kJvmWithoutEntryPoints),
                     "Error getting JVM default arguments.",

@@ -21,8 +21,10 @@ Each check prints PASS or FAIL with its name; the last line is
 """
 
 import argparse
+import contextlib
 import json
 import os
+import pty
 import re
 import select
 import shutil
@@ -98,6 +100,7 @@ EVENT_SOURCES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Applicatio
 # The exit codes of failed registration commands: the Windows error of the
 # failed call. A Unix parent sees the low eight bits of a Windows exit code.
 ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_MARKED_FOR_DELETE, ERROR_SERVICE_EXISTS = 1060, 1072, 1073
+ERROR_NO_UNICODE_TRANSLATION = 1113
 # The message table rendered with the resource reader's sample strings.
 EXPECTED_MESSAGES = {
     "MESSAGE.1": "Kernel\\r\\n",
@@ -462,6 +465,7 @@ def event_entries(log_text):
         match = MESSAGE_LINE.match(line)
         if match and match.group(1) in last_entry:
             last_entry[match.group(1)]["messages"].append(unescaped(match.group(2)))
+            last_entry[match.group(1)].setdefault("cut", []).append(line.endswith('"...'))
     return entries
 
 
@@ -477,8 +481,18 @@ def failure_entry_facts(entries, service, message, facts):
     messages = entry["messages"]
     if fields != expected or len(messages) != 2 or messages[0] != message:
         return False, "got %r" % entry
-    missing = [fact for fact in facts if fact not in messages[1]]
+    missing = [fact for fact in facts if not holds(messages[1], fact, entry.get("cut", [False, False])[1])]
     return not missing, "detail %r lacks %r" % (messages[1], missing)
+
+
+def holds(detail, fact, cut):
+    """Whether the detail holds the fact; of a detail that Wine showed only
+    up to a point, a fact may also run past that point (40 characters of it
+    at least still shown)."""
+    if fact in detail:
+        return True
+    return cut and any(fact.startswith(detail[start:]) for start in range(max(0, len(detail) - len(fact)),
+                                                                           len(detail) - 40))
 
 
 def entry_facts(entries, service, event):
@@ -495,7 +509,7 @@ def entry_facts(entries, service, event):
     messages = entry["messages"]
     if {key: entry[key] for key in expected} != expected or len(messages) != 2 or messages[0] != message:
         return False, "got %r" % entry
-    missing = [fact for fact in facts if fact not in messages[1]]
+    missing = [fact for fact in facts if not holds(messages[1], fact, entry.get("cut", [False, False])[1])]
     return not missing, "detail %r lacks %r" % (messages[1], missing)
 
 
@@ -543,6 +557,7 @@ def version_resource_table(programs_json):
     with open(programs_json, encoding="utf-8") as f:
         data = json.load(f)
     return {"version": data.get("version"), "reader": data.get("resourceReader"),
+            "missingImportJvm": data.get("missingImportJvm"),
             "strings": {row.get("name"): row.get("versionStrings") for row in data.get("programs", [])}}
 
 
@@ -622,12 +637,15 @@ class Leg:
 
     # Starting programs ----------------------------------------------------
 
-    def console(self, program_path, args, stdin=b""):
+    def console(self, program_path, args, stdin=b"", locale=None):
         """A console start of a program. Wine's dispatcher looks for the control
         pipe of the service started last in the prefix, and waits for it while
-        that service runs; an index no pipe has makes it refuse at once."""
+        that service runs; an index no pipe has makes it refuse at once.
+        locale (LC_ALL) decides how Wine reads a path that is not ASCII."""
         self.wine.tool("reg", "add", SERVICE_CURRENT_KEY, "/ve", "/t", "REG_DWORD", "/d", UNUSED_PIPE_INDEX, "/f")
         env = dict(self.wine.env, WINEDEBUG=EVENT_CHANNELS)
+        if locale is not None:
+            env["LC_ALL"] = locale
         if stdin is None:
             return Interactive([self.loader, program_path] + args, env)
         return run([self.loader, program_path] + args, env, stdin=stdin)
@@ -754,6 +772,7 @@ class Leg:
             self.check("%s: start with %s logs one event, its message and detail" % (program, name),
                        *failure_entry_facts(event_entries(log), service, message, facts))
         self.run_other_bitness(row, tree, service, bin_windows)
+        self.run_libraries_that_are_there(row, tree, service, bin_windows)
         if row is self.table.programs[0]:  # the programs differ only in their profile
             self.run_vm_endings(row, tree, service, path)
 
@@ -930,6 +949,132 @@ class Leg:
                           (ERROR_SERVICE_DOES_NOT_EXIST & 0xFF, "Error opening service\r\n"))
         self.expect_equal("%s: uninstall after sc delete removes the event source" % program,
                           self.wine.reg_values(source_key), None)
+    def run_libraries_that_are_there(self, row, tree, service, bin_windows):
+        """A server\\jvm.dll that is there but does not load, and a runtime with
+        only a client VM: the detail says what is there, and the system's text
+        has the library in place of its %1."""
+        library = bin_windows + "\\\\server\\jvm.dll"
+        client_dir = os.path.join(tree.bin_dir, "client")
+
+        def write_jvm(content):
+            with open(tree.jvm, "wb") as f:
+                f.write(content)
+
+        def client_only():
+            os.makedirs(client_dir)
+            shutil.copy(self.table.standin_jvm, os.path.join(client_dir, "jvm.dll"))
+
+        missing_import = version_resource_table(self.table.source).get("missingImportJvm")
+        not_an_image = ["Tried %s\n" % library, "\nWindows error 193: "]
+        cases = [
+            ("an empty jvm.dll", lambda: write_jvm(b""), not_an_image),
+            ("a text file as jvm.dll", lambda: write_jvm(b"this is no library\r\n"), not_an_image),
+            ("a jvm.dll whose library is missing",
+             lambda: shutil.copy(missing_import or "(no missingImportJvm in programs.json)", tree.jvm),
+             ["\nWindows error 126: ",
+              "\n%s is there, but a library it needs is missing: halvern-absent.dll" % library]),
+            ("only a client VM", client_only,
+             ["\nWindows error 126: ",
+              "\n%s\\\\client\\jvm.dll is there: a client VM. This program loads only a server VM "
+              "(server\\jvm.dll): install a Java runtime that has one." % bin_windows]),
+        ]
+        for name, breakage, facts in cases:
+            name = "%s: start with %s" % (row.name, name)
+            tree.clear_standin_log()
+            with tree.without_jvm():
+                try:
+                    breakage()
+                    state, log = self.start_service(service)
+                finally:
+                    shutil.rmtree(client_dir, ignore_errors=True)
+                    with contextlib.suppress(FileNotFoundError):
+                        os.remove(tree.jvm)
+            self.expect_state("%s fails" % name, state, SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1)
+            entries = event_entries(log)
+            self.check("%s says what is there" % name,
+                       *failure_entry_facts(entries, service, "Failed to load JVM DLL.", facts))
+            # The system's text itself names the library, where it had its %1.
+            texts = [m.partition("\nWindows error ")[2].partition("\n")[0] for e in entries for m in e["messages"][1:]]
+            self.check("%s shows the system's text with the library, no %%1" % name,
+                       len(texts) == 1 and "%1" not in texts[0] and (library in texts[0]) == (facts is not_an_image),
+                       repr(texts))
+
+    def run_console_code_page(self, row):
+        """The program's path in a folder named in the ANSI code page but not
+        in ASCII (C:\\...\\M\u00fcller): on a console (a terminal, which Wine makes
+        one) it shows as the console's code page has it; through a pipe it
+        stays in the ANSI code page, byte for byte, as ever."""
+        home = ["halvern", self.name, "M\u00fcller"]
+        path, tree = self.lay_out(home, row)
+        prompt = path + "Press <ENTER> to start"
+        done = self.console(path, ["run"], stdin=b"\n\n", locale="C.UTF-8")
+        self.expect_equal("%s in M\u00fcller: through a pipe the path is in the ANSI code page" % row.name,
+                          done.out[:len(prompt)], prompt.encode("cp1252"))
+        self.wine.tool("reg", "add", SERVICE_CURRENT_KEY, "/ve", "/t", "REG_DWORD", "/d", UNUSED_PIPE_INDEX, "/f")
+        master, slave = pty.openpty()
+        shown = b""
+        try:
+            process = subprocess.Popen([self.loader, path, "run"], stdin=slave, stdout=slave,
+                                       stderr=subprocess.DEVNULL, env=dict(self.wine.env, LC_ALL="C.UTF-8"))
+        except OSError as error:
+            process = None
+            shown = str(error).encode()
+        os.close(slave)
+        deadline = time.monotonic() + COMMAND_TIMEOUT
+        keys = [b"to start", b"to stop"]
+        while process is not None and time.monotonic() < deadline and process.poll() is None:
+            if select.select([master], [], [], 0.5)[0]:
+                try:
+                    shown += os.read(master, 4096)
+                except OSError:
+                    break
+            # The terminal shows what the console holds, drawn with escapes.
+            text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown)
+            if keys and keys[0] in text:
+                os.write(master, b"\r")
+                keys.pop(0)
+        if process is not None and process.poll() is None:
+            process.kill()
+        if process is not None:
+            process.wait()
+        os.close(master)
+        # Blanks are drawn as cursor moves, so they are left out on both sides.
+        text = re.sub(rb"\s", b"", re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown))
+        self.check("%s in M\u00fcller: on a console the path shows as it is" % row.name,
+                   text.startswith(re.sub(r"\s", "", prompt).encode("utf-8")), repr(text[:200]))
+
+    def run_unnamable_folder(self, row):
+        """A folder whose name the ANSI code page cannot hold (Cyrillic; a fresh
+        prefix's code page is 1252): install refuses with 1113 and registers
+        nothing, and a start says why no library can be loaded there. Wine
+        reads the program's path from the command line as UTF-8."""
+        program, service = row.name, row.service_name
+        home = ["halvern", self.name, "\u0421\u0435\u0440\u0432\u0438\u0441", program.lower()]
+        path, tree = self.lay_out(home, row)
+        ansi_path = path.encode("cp1252", errors="replace").decode("cp1252")
+        done = self.console(path, ["install"], locale="C.UTF-8")
+        self.expect_equal("%s from a Cyrillic folder: install refuses" % program, (done.code, done.text()),
+                          (ERROR_NO_UNICODE_TRANSLATION & 0xFF, "Error registering service\r\n"))
+        self.expect_equal("%s from a Cyrillic folder: install says why on standard error" % program,
+                          done.err.decode("latin-1").splitlines()[-1:],
+                          ["Cannot register %s: its path has characters that the system's code page cannot hold. "
+                           "Install the program to a folder whose name uses only characters of the system's code "
+                           "page." % ansi_path])
+        self.check("%s from a Cyrillic folder: install registers nothing" % program,
+                   self.wine.service_state(service) is None
+                   and self.wine.reg_values(SERVICES_KEY + "\\" + service) is None
+                   and self.wine.reg_values(EVENT_SOURCES_KEY + "\\" + service) is None)
+        done = self.console(path, ["run"], stdin=b"\n\n", locale="C.UTF-8")
+        entries = event_entries(done.err.decode("latin-1"))
+        self.check("%s from a Cyrillic folder: a start says why no library is loaded" % program,
+                   *failure_entry_facts(entries, service, "Failed to load JVM DLL.",
+                                        ["The program's path C:\\halvern\\",
+                                         " has characters that the system's code page cannot hold, so no "
+                                         "server\\jvm.dll can be loaded below it: install the program to a folder "
+                                         "whose name uses only"]))
+        self.check("%s from a Cyrillic folder: the detail names the folder as it is" % program,
+                   done.code == 1 and len(entries) == 1 and "?" not in entries[0]["messages"][1], done.describe())
+        self.expect_equal("%s from a Cyrillic folder: no library was loaded" % program, tree.standin_events(), [])
         self.remove_leftover(service)
 
     @staticmethod
@@ -1049,7 +1194,9 @@ class Leg:
         for row in self.table.programs:
             self.run_program(row)
             self.run_source_follows(row)
+            self.run_unnamable_folder(row)
         self.run_modular(self.table.programs[0])
+        self.run_console_code_page(self.table.programs[0])
         self.run_signed()
         self.run_blanks()
 

@@ -1,0 +1,190 @@
+// The PE reader on images made byte by byte: what it finds in good ones of
+// either bitness, and that a cut or spoiled header gives a plain "no"
+// without reading past what the file holds (the sanitizer and valgrind
+// runs watch every read here).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Installation.h"
+#include "PeImage.h"
+#include "SyntheticImage.h"
+
+namespace {
+
+struct ReadBack {
+    WORD machine;
+    bool importsRead;
+    std::vector<std::string> imports;
+};
+
+bool Collect(const char* name, void* context) {
+    static_cast<std::vector<std::string>*>(context)->push_back(name);
+    return true;
+}
+
+class PeImageTest : public ::testing::Test {
+  protected:
+    std::string Write(const std::string& bytes) {
+        Installation::WriteFile(tree_.server() / "jvm.dll", bytes);
+        return Installation::WindowsForm((tree_.server() / "jvm.dll").string());
+    }
+    ReadBack Read(const std::string& bytes) {
+        std::string path = Write(bytes);
+        ReadBack back;
+        back.machine = PeImageMachine(path.c_str());
+        back.importsRead = ForEachPeImport(path.c_str(), Collect, &back.imports);
+        return back;
+    }
+    Installation tree_;
+};
+
+TEST_F(PeImageTest, ReadsMachineImportsAndExportsOfEitherBitness) {
+    struct Case {
+        uint16_t machine;
+        bool pe32Plus;
+        std::vector<std::string> imports;
+    };
+    const Case cases[] = {
+        {0x014c, false, {"KERNEL32.dll", "VCRUNTIME140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"}},
+        {0x8664, true, {"KERNEL32.dll", "MSVCR100.dll"}},
+        {0xaa64, true, {std::string(255, 'n')}},
+        {0x8664, true, {}},
+    };
+    for (const Case& c : cases) {
+        SyntheticImage image;
+        image.machine = c.machine;
+        image.pe32Plus = c.pe32Plus;
+        image.imports = c.imports;
+        image.exports = {"JNI_CreateJavaVM", "JNI_GetDefaultJavaVMInitArgs"};
+        ReadBack back = Read(BuildPeImage(image));
+        EXPECT_EQ(back.machine, c.machine);
+        EXPECT_TRUE(back.importsRead) << c.machine;
+        EXPECT_EQ(back.imports, c.imports) << c.machine;
+        std::string path = Write(BuildPeImage(image));
+        EXPECT_TRUE(PeImageExports(path.c_str(), "JNI_GetDefaultJavaVMInitArgs"));
+        EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_GetCreatedJavaVMs"));
+        EXPECT_FALSE(PeImageExports(path.c_str(), "jni_createjavavm")) << "export names are exact";
+    }
+}
+
+// Every prefix of a good image: the machine is right or unknown, and the
+// imports are all read or the walk fails; never a name that is not there.
+TEST_F(PeImageTest, AnImageCutAnywhereGivesAPlainNo) {
+    SyntheticImage image;
+    image.imports = {"KERNEL32.dll", "VCRUNTIME140.dll"};
+    image.exports = {"JNI_CreateJavaVM"};
+    const std::string whole = BuildPeImage(image);
+    // Every byte of the headers and the tables; the padding between them in steps.
+    for (size_t length = 0; length < whole.size(); length += length < 0x200 || length >= kImageSectionData ? 1 : 16) {
+        ReadBack back = Read(whole.substr(0, length));
+        EXPECT_TRUE(back.machine == 0 || back.machine == image.machine) << length;
+        if (back.importsRead) {
+            EXPECT_EQ(back.imports, image.imports) << length;
+        }
+        for (size_t i = 0; i < back.imports.size(); ++i) EXPECT_EQ(back.imports[i], image.imports[i]) << length;
+        std::string path = Write(whole.substr(0, length));
+        EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_CreateJavaVM")) << length;
+    }
+    EXPECT_TRUE(Read(whole).importsRead);
+}
+
+TEST_F(PeImageTest, SpoiledHeadersGiveAPlainNo) {
+    SyntheticImage image;
+    image.imports = {"KERNEL32.dll"};
+    const uint32_t section = SectionHeaderOffset(image);
+    const uint32_t directories = kImageOptionalOffset + 112;
+    struct Case {
+        const char* name;
+        uint32_t offset;
+        uint64_t value;
+        int size;
+        WORD machine;  // what PeImageMachine still says
+    };
+    const Case cases[] = {
+        {"PE header past the end", 0x3c, 0x7ffffff0, 4, 0},
+        {"PE header offset past 4 GiB arithmetic", 0x3c, 0xfffffffe, 4, 0},
+        {"no PE signature", kImagePeOffset, 0x00004550 ^ 1, 4, 0},
+        {"too many sections", kImagePeOffset + 6, 0xffff, 2, 0x8664},
+        {"no optional header", kImagePeOffset + 20, 0, 2, 0x8664},
+        {"unknown optional header", kImageOptionalOffset, 0x107, 2, 0x8664},
+        {"no directories", directories - 4, 0, 4, 0x8664},
+        {"import table outside every section", directories + 8, 0x7ffff000, 4, 0x8664},
+        {"section past the end of the file", section + 20, 0xfffffff0, 4, 0x8664},
+        {"section larger than the file", section + 16, 0xffffffff, 4, 0x8664},
+        {"name outside every section", kImageSectionData + 12, 0x10, 4, 0x8664},
+    };
+    for (const Case& c : cases) {
+        std::string bytes = BuildPeImage(image);
+        PutLittleEndian(&bytes, c.offset, c.value, c.size);
+        ReadBack back = Read(bytes);
+        EXPECT_EQ(back.machine, c.machine) << c.name;
+        EXPECT_FALSE(back.importsRead && !back.imports.empty() && back.imports != image.imports) << c.name;
+        EXPECT_TRUE(back.imports.empty() || back.imports == image.imports) << c.name;
+    }
+}
+
+// A name with no end within its section, and a table with no end within
+// the file, are not read on into whatever follows.
+TEST_F(PeImageTest, NamesAndTablesMustEndWithinWhatWasRead) {
+    SyntheticImage image;
+    image.imports = {"KERNEL32.dll"};
+    std::string unterminated = BuildPeImage(image);
+    unterminated.back() = 'x';  // the name's NUL
+    ReadBack back = Read(unterminated);
+    EXPECT_FALSE(back.importsRead);
+    EXPECT_TRUE(back.imports.empty());
+
+    std::string endless = BuildPeImage(image);
+    for (uint32_t at = kImageSectionData + 20; at < kImageSectionData + 40; ++at) endless[at] = 1;
+    back = Read(endless);
+    EXPECT_FALSE(back.importsRead) << "a second descriptor that names garbage";
+
+    SyntheticImage exports;
+    exports.exports = {"JNI_CreateJavaVM"};
+    std::string many = BuildPeImage(exports);
+    PutLittleEndian(&many, kImageSectionData + 20 + 24, 0xffffffff, 4);  // NumberOfNames
+    EXPECT_TRUE(PeImageExports(Write(many).c_str(), "JNI_CreateJavaVM"));
+    EXPECT_FALSE(PeImageExports(Write(many).c_str(), "JNI_GetCreatedJavaVMs"));
+}
+
+TEST_F(PeImageTest, WhatIsNoFileIsNoImage) {
+    for (const std::string& path : {Installation::WindowsForm(tree_.server().string()),
+                                    Installation::WindowsForm((tree_.server() / "none.dll").string())}) {
+        EXPECT_EQ(PeImageMachine(path.c_str()), 0) << path;
+        std::vector<std::string> imports;
+        EXPECT_FALSE(ForEachPeImport(path.c_str(), Collect, &imports)) << path;
+        EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_CreateJavaVM")) << path;
+    }
+}
+
+TEST(RuntimePackages, WellKnownRuntimesNameTheirPackage) {
+    const char kVisualCpp[] = "the Microsoft Visual C++ Redistributable 2015 or later";
+    const char kUcrt[] = "the Universal C Runtime (Windows update KB2999226)";
+    struct Case {
+        const char* library;
+        const char* package;  // null: none
+    };
+    const Case cases[] = {
+        {"VCRUNTIME140.dll", kVisualCpp},
+        {"vcruntime140_1.dll", kVisualCpp},
+        {"MSVCP140.dll", kVisualCpp},
+        {"msvcp140_atomic_wait.dll", kVisualCpp},
+        {"MSVCR120.dll", "the Visual C++ 2013 Redistributable"},
+        {"msvcr100.dll", "the Visual C++ 2010 Redistributable"},
+        {"api-ms-win-crt-runtime-l1-1-0.dll", kUcrt},
+        {"API-MS-WIN-CRT-HEAP-L1-1-0.DLL", kUcrt},
+        {"api-ms-win-core-synch-l1-2-0.dll", nullptr},
+        {"msvcr110.dll", nullptr},
+        {"vcruntime140.dll.bak", nullptr},
+        {"KERNEL32.dll", nullptr},
+    };
+    for (const Case& c : cases) {
+        const char* package = RuntimePackageOf(c.library);
+        EXPECT_STREQ(package, c.package) << c.library;
+    }
+    EXPECT_EQ(RuntimePackageOf("VCRUNTIME140.dll"), RuntimePackageOf("MSVCP140.dll")) << "one package, one pointer";
+}
+
+}  // namespace
