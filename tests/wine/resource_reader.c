@@ -8,9 +8,9 @@
  * each version string (looked up in the translation the resource names;
  * a missing string prints no line), each application manifest
  * ("RT_MANIFEST.<id>=" and its bytes in hexadecimal), and the message table
- * as Event Viewer renders it: "MESSAGE.1=" the category's name, "MESSAGE.2="
- * event 2 formatted with the strings SAMPLE_MESSAGE and SAMPLE_DETAIL below
- * (line breaks shown as \r and \n).
+ * as Event Viewer renders it: "MESSAGE.1=" the category's name, then
+ * "MESSAGE.<id>=" for events 2, 3 and 4, each formatted with the strings
+ * SAMPLE_MESSAGE and SAMPLE_DETAIL below (line breaks shown as \r and \n).
  *
  *   resource_reader --controls <service>
  *
@@ -126,11 +126,15 @@ static int PrintMessages(const char* path) {
         PrintEscaped("MESSAGE.1", text);
     }
     DWORD_PTR strings[2] = {(DWORD_PTR)SAMPLE_MESSAGE, (DWORD_PTR)SAMPLE_DETAIL};
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 2, 0, text, sizeof text,
-                       (va_list*)strings) == 0) {
-        failed = Failed("FormatMessageA(2)");
-    } else {
-        PrintEscaped("MESSAGE.2", text);
+    for (DWORD id = 2; id <= 4; ++id) {
+        char key[16];
+        snprintf(key, sizeof key, "MESSAGE.%lu", (unsigned long)id);
+        if (FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0, text,
+                           sizeof text, (va_list*)strings) == 0) {
+            failed = Failed(key);
+        } else {
+            PrintEscaped(key, text);
+        }
     }
     FreeLibrary(module);
     return failed;
