@@ -287,6 +287,26 @@ INSTANTIATE_TEST_SUITE_P(
                     true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+// A refused create says what the VM printed, then the options it was
+// handed, a secret's value masked; the VM itself gets the option whole.
+TEST_F(KernelTest, RefusedCreateShowsTheVmsWordsAndMasksSecrets) {
+    install_.installStandinVm(
+        "fail=create\nsay=Unrecognized VM option 'Xfoo'\nsay=Error: Could not create the Java Virtual Machine.");
+    WriteInitFile("-Djavax.net.ssl.keyStorePassword=changeit\n-Dapi.TOKEN=t0k\n-Dplain=visible\n");
+    DriverRun run = Run("start");
+    EXPECT_EQ(run.reports, std::vector<std::string>{"Error creating JVM"});
+    EXPECT_EQ(run.details, std::vector<std::string>{
+                               "JNI_CreateJavaVM answered JNI_ERR (-1).\\nThe VM printed:\\n"
+                               "Unrecognized VM option 'Xfoo'\\nError: Could not create the Java Virtual Machine.\\n"
+                               "The VM was handed these options:\\n-Dapplication.home=..\\n-Djava.library.path=..\\lib\\n"
+                               "-Djavax.net.ssl.keyStorePassword=****\\n-Dapi.TOKEN=****\\n-Dplain=visible\\n"
+                               "-Xbootclasspath/p:\\nvfprintf\\nexit\\nabort"});
+    std::vector<std::string> options = run.logLines("option");
+    ASSERT_GE(options.size(), 4u);
+    EXPECT_EQ(options[2], "option\t2\t-Djavax.net.ssl.keyStorePassword=changeit");
+    EXPECT_EQ(options[3], "option\t3\t-Dapi.TOKEN=t0k");
+}
+
 TEST_F(KernelTest, LibraryPathIsTheModuleDirectoryWithServerJvmDll) {
     DriverRun run = Run("start");
     ASSERT_FALSE(run.output.empty());

@@ -56,6 +56,7 @@ STATE_TIMEOUT = 30
 # The init file every installation gets (CR LF line ends, the last line
 # without one), and the options it must yield, in file order.
 INIT_TEXT = (b"-Dhalvern.product=%s\r\n"
+             b"-Djavax.net.ssl.keyStorePassword=changeit\r\n"
              b"\r\n"
              b"options for the kernel\r\n"
              b" -Dleading.blank=ignored\r\n"
@@ -63,7 +64,7 @@ INIT_TEXT = (b"-Dhalvern.product=%s\r\n"
              b"-Xss512k \t \r\n"
              b"-Dinner=two words\r\n"
              b"-Dlast.line=unterminated")
-INIT_OPTIONS = ["-Dhalvern.product=%s", "-Xss512k", "-Dinner=two words", "-Dlast.line=unterminated"]
+INIT_OPTIONS = ["-Dhalvern.product=%s", "-Djavax.net.ssl.keyStorePassword=changeit", "-Xss512k", "-Dinner=two words", "-Dlast.line=unterminated"]
 JARS = ["zeta.jar", "alpha.jar", "x y.jar", "b.jar", "B2.jar"]
 # "*.jar" also matches the last two through their 8.3 short names (KERNEL~1.JAR, X~1.JAR).
 NOT_JARS = ["readme.txt", "alpha.jar.bak", "kernel.jar_old", "x.jarx"]
@@ -80,6 +81,13 @@ FAILED_STARTS = [
     # the detail says ({bin}: the program's directory)
     ("no server\\jvm.dll", lambda tree: tree.without_jvm(), "Failed to load JVM DLL.",
      ["Tried {bin}\\\\server\\jvm.dll\n", "\nWindows error 126: "]),
+    # What the VM printed, then the options, a secret's value masked (the
+    # VM gets it whole: see the options of a good start).
+    ("options the VM refuses", lambda tree: tree.standin_configured("fail=create\nsay=Unrecognized VM option\n"),
+     "Error creating JVM",
+     ["JNI_CreateJavaVM answered JNI_ERR (-1).\nThe VM printed:\nUnrecognized VM option\n"
+      "The VM was handed these options:\n-Dapplication.home=..\n-Djava.library.path=..\\lib\n"
+      "-Dhalvern.product={program}\n-Djavax.net.ssl.keyStorePassword=****\n-Xss512k\n"]),
     ("a kernel class the VM cannot find", lambda tree: tree.standin_configured("fail=class\n"),
      "Cannot locate the Kernel class",
      ["Class {class} could not be loaded", "\njava.lang.NoClassDefFoundError: {class}"]),
@@ -770,7 +778,8 @@ class Leg:
                 state, log = self.start_service(service)
             self.expect_state("%s: start with %s fails" % (program, name), state,
                               SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1)
-            facts = [fact.format(bin=bin_windows, **{"class": row.kernel_class_name}) for fact in facts]
+            facts = [fact.format(bin=bin_windows, program=program, **{"class": row.kernel_class_name})
+                     for fact in facts]
             self.check("%s: start with %s logs one event, its message and detail" % (program, name),
                        *failure_entry_facts(event_entries(log), service, message, facts))
         self.run_other_bitness(row, tree, service, bin_windows)
