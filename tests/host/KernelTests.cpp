@@ -295,12 +295,13 @@ TEST_F(KernelTest, RefusedCreateShowsTheVmsWordsAndMasksSecrets) {
     WriteInitFile("-Djavax.net.ssl.keyStorePassword=changeit\n-Dapi.TOKEN=t0k\n-Dplain=visible\n");
     DriverRun run = Run("start");
     EXPECT_EQ(run.reports, std::vector<std::string>{"Error creating JVM"});
-    EXPECT_EQ(run.details, std::vector<std::string>{
-                               "JNI_CreateJavaVM answered JNI_ERR (-1).\\nThe VM printed:\\n"
-                               "Unrecognized VM option 'Xfoo'\\nError: Could not create the Java Virtual Machine.\\n"
-                               "The VM was handed these options:\\n-Dapplication.home=..\\n-Djava.library.path=..\\lib\\n"
-                               "-Djavax.net.ssl.keyStorePassword=****\\n-Dapi.TOKEN=****\\n-Dplain=visible\\n"
-                               "-Xbootclasspath/p:\\nvfprintf\\nexit\\nabort"});
+    EXPECT_EQ(run.details,
+              std::vector<std::string>{
+                  "JNI_CreateJavaVM answered JNI_ERR (-1).\\nThe VM printed:\\n"
+                  "Unrecognized VM option 'Xfoo'\\nError: Could not create the Java Virtual Machine.\\n"
+                  "The VM was handed these options:\\n-Dapplication.home=..\\n-Djava.library.path=..\\lib\\n"
+                  "-Djavax.net.ssl.keyStorePassword=****\\n-Dapi.TOKEN=****\\n-Dplain=visible\\n"
+                  "-Xbootclasspath/p:\\nvfprintf\\nexit\\nabort"});
     std::vector<std::string> options = run.logLines("option");
     ASSERT_GE(options.size(), 4u);
     EXPECT_EQ(options[2], "option\t2\t-Djavax.net.ssl.keyStorePassword=changeit");
