@@ -103,6 +103,10 @@ cleanup() {
         umount "${mounted[index]}" 2>/dev/null || umount --lazy "${mounted[index]}" ||
             echo "fresh-machine: could not unmount ${mounted[index]}" >&2
     done
+    # Any left by an interrupted mmdebstrap, innermost first.
+    mounts_left | tac | while read -r left; do
+        umount "$left" 2>/dev/null || umount --lazy "$left"
+    done
     left=$(mounts_left)
     if [ -n "$left" ]; then
         echo "fresh-machine: still mounted, so $root is kept: $left" >&2
