@@ -12,10 +12,13 @@
 #   tools/fresh-machine.sh [--keep] [--work DIR]
 #
 # DIR (default: a new folder in /var/tmp) needs about 8 GB free. The run
-# takes about 15 minutes on two cores and keeps them busy, so CI does not
+# takes about half an hour on two cores and keeps them busy, so CI does not
 # call it: run it before changing setup, tooling or what the tests need.
 # Runs as root on a Debian machine (installs mmdebstrap with apt if missing).
 set -uo pipefail
+# All of it is read before it runs (one block, to the end): the tree may
+# change during the half hour, this script with it.
+{
 
 usage() {
     echo "usage: $0 [--keep] [--work DIR]" >&2
@@ -44,8 +47,8 @@ source_tree=$(cd "$(dirname "$0")/.." && pwd)
 commit=$(git -C "$source_tree" rev-parse HEAD) || fail "$source_tree is not a git clone"
 
 # The mounts below stay in a mount namespace of this script's own: none is
-# seen by, or propagates to, the rest of the machine, and the kernel drops
-# them should this script be killed outright.
+# seen by, or propagates to, the rest of the machine, and they go with the
+# last process in it should this script be killed outright.
 if [ -z "${HALVERN_FRESH_MACHINE_NAMESPACE:-}" ]; then
     HALVERN_FRESH_MACHINE_NAMESPACE=1 exec unshare --mount --propagation private "$0" "${arguments[@]}"
 fi
@@ -243,17 +246,19 @@ run_command tools/test.sh test
 
 total_size=$(du -sx --block-size=1M "$root" | cut -f1)
 build_size=$(du -sx --block-size=1M "$root$clone/build" 2>/dev/null | cut -f1)
+cache_size=$(du -sx --block-size=1M "$root/var/cache/apt" 2>/dev/null | cut -f1)
 {
     echo "commit $commit"
     echo "Debian 12 root (minbase): ${base_size} MB"
-    echo "after both commands: ${total_size} MB, ${build_size:-0} MB of it $clone/build"
+    echo "after both commands: ${total_size} MB, ${build_size:-0} MB of it $clone/build, ${cache_size:-0} MB apt's cache"
     echo "added by the commands: $((total_size - base_size)) MB"
     printf '%s\n' "${results[@]}"
     echo "all: $(took $((SECONDS - total_started)))"
 } >"$logs/summary.txt"
-say "disk: the minimal root ${base_size} MB; after both commands ${total_size} MB (${build_size:-0} MB of it build/)"
+say "disk: the minimal root ${base_size} MB; after both commands ${total_size} MB (${build_size:-0} MB of it build/, ${cache_size:-0} MB apt's cache)"
 say "all done in $(took $((SECONDS - total_started)))"
 for result in "${results[@]}"; do
     say "$result"
 done
 exit $failed
+}
