@@ -12,12 +12,12 @@
 #   tools/fresh-machine.sh [--keep] [--work DIR]
 #
 # DIR (default: a new folder in /var/tmp) needs about 8 GB free. The run
-# takes about half an hour on two cores and keeps them busy, so CI does not
+# takes 20 to 35 minutes on two cores and keeps them busy, so CI does not
 # call it: run it before changing setup, tooling or what the tests need.
 # Runs as root on a Debian machine (installs mmdebstrap with apt if missing).
 set -uo pipefail
 # All of it is read before it runs (one block, to the end): the tree may
-# change during the half hour, this script with it.
+# change during a run, this script with it.
 {
 
 usage() {
