@@ -667,7 +667,8 @@ static void CheckJars(const char* moduleDirectory) {
     SetCurrentDirectoryA(moduleDirectory);
     Begin(jars > 0 ? InfoLine : ProblemLine);
     SayNumber(jars);
-    Say(jars == 1 ? " jar goes on the boot class path, in the order listed" : " jars go on the boot class path, in the order listed");
+    Say(jars == 1 ? " jar goes on the boot class path, in the order listed"
+                  : " jars go on the boot class path, in the order listed");
     if (jars == 0) {
         Say(": none, so the kernel class cannot be found");
         NameProblem("no jar in the jar directory");
