@@ -61,10 +61,7 @@ static void Heading(const char* title, const char* ansiName) {
 
 // Counts a problem and keeps its name (ASCII, formatted by the caller).
 static void NameProblem(const char* name) {
-    if (Found.problems < kMostProblemsNamed) {
-        strncpy(Found.names[Found.problems], name, kProblemNameCapacity - 1);
-        Found.names[Found.problems][kProblemNameCapacity - 1] = '\0';
-    }
+    if (Found.problems < kMostProblemsNamed) snprintf(Found.names[Found.problems], kProblemNameCapacity, "%s", name);
     ++Found.problems;
 }
 
@@ -596,8 +593,7 @@ static void SeePiece(const InitFilePiece& piece, void* context) {
         return;
     }
     reading->pending = piece;
-    strncpy(reading->pendingText, piece.text, sizeof reading->pendingText - 1);
-    reading->pendingText[sizeof reading->pendingText - 1] = '\0';
+    snprintf(reading->pendingText, sizeof reading->pendingText, "%s", piece.text);
     reading->pending.text = reading->pendingText;
     reading->hasPending = true;
 }

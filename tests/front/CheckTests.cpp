@@ -149,8 +149,8 @@ TEST_F(Check, JudgesTheServiceAndItsEventSourceWithoutChangingThem) {
          "program\n",
          "The event source AlderSvc\n  registered for this program\n"},
         {"registered from another folder, disabled, under another account",
-         {{"AlderSvc", "Halvern Alder Service", "\"" + elsewhere + "\"", SERVICE_WIN32_OWN_PROCESS,
-           SERVICE_DISABLED, false, ".\\halvern"}},
+         {{"AlderSvc", "Halvern Alder Service", "\"" + elsewhere + "\"", SERVICE_WIN32_OWN_PROCESS, SERVICE_DISABLED,
+           false, ".\\halvern"}},
          elsewhere,
          "The service AlderSvc\n  problem: installed: disabled, account .\\halvern: the service manager will not "
          "start it\n  problem: its command line names another copy of the program, which the service manager "
