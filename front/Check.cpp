@@ -67,7 +67,7 @@ static void NameProblem(const char* name) {
 
 // "Windows error N: the system's text", the insert filled with `insert`.
 static void SayWindowsError(DWORD error, const char* insert) {
-    static char text[4096];
+    static char text[3 * 32768 + 1024];  // room for the longest path and the text around it
     Say("Windows error ");
     SayNumber(static_cast<long>(error));
     if (SystemText(error, insert, text, sizeof text) > 0) {

@@ -125,6 +125,23 @@ TEST_F(Check, ProblemsAreCountedAndNamedOnTheLastLine) {
     EXPECT_EQ(exitCode, 1);
 }
 
+TEST_F(Check, AFolderTheCodePageCannotNameReadsNothingBelowIt) {
+    ScriptedModulePath::SetUnfaithful("C:\\??????\\AlderSvc.exe",
+                                      "C:\\\u0421\u0435\u0440\u0432\u0438\u0441\\AlderSvc.exe");
+    int exitCode = -1;
+    EXPECT_EQ(Block("The program", &exitCode),
+              "The program\n  C:\\??????\\AlderSvc.exe, 64-bit (x64)\n  problem: its path has characters that the "
+              "system's code page cannot hold, so no server\\jvm.dll can be loaded below it: install the program to a "
+              "folder whose name uses only characters of the system's code page\n");
+    EXPECT_EQ(Block("The VM library"),
+              "The VM library\n  problem: the program's own directory is unknown, so no server\\jvm.dll is looked for "
+              "below it\n");
+    EXPECT_EQ(Block("2 problems"),
+              "2 problems: the program's folder has a name outside the system's code page; no server\\jvm.dll is "
+              "looked for\n");
+    EXPECT_EQ(exitCode, 1);
+}
+
 TEST_F(Check, JudgesTheServiceAndItsEventSourceWithoutChangingThem) {
     const std::string elsewhere = "C:\\Old Halvern\\bin\\AlderSvc.exe";
     struct Case {
