@@ -382,11 +382,16 @@ static void AskGeneration(const char* libraryPath) {
     JavaVMInitArgs args;
     memset(&args, 0, sizeof args);
     jint result = JNI_OK;
-    if (AskVmLibrary(library, &args, &result, &Found.generation) != VmLibraryAnswered) {
+    VmLibraryAnswer answer = AskVmLibrary(library, &args, &result, &Found.generation);
+    if (answer != VmLibraryAnswered) {
         Begin(ProblemLine);
-        Say("it refuses JNI_GetDefaultJavaVMInitArgs for JNI 1.4 (result ");
-        SayNumber(result);
-        Say(")");
+        if (answer == VmLibraryLacksDefaultArgs) {
+            Say("loaded, it gives no JNI_GetDefaultJavaVMInitArgs");
+        } else {
+            Say("it refuses JNI_GetDefaultJavaVMInitArgs for JNI 1.4 (result ");
+            SayNumber(result);
+            Say(")");
+        }
         End();
         NameProblem("server\\jvm.dll refuses the start's first question");
         return;
