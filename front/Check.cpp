@@ -99,27 +99,12 @@ static void SayOption(const char* option) {
 
 // ------------------------------------------------------------ the program
 
-static const char* MachineName(WORD machine) {
-    switch (machine) {
-        case kMachineX86:
-            return "32-bit (x86)";
-        case kMachineX64:
-            return "64-bit (x64)";
-        case kMachineArm64:
-            return "64-bit ARM (ARM64)";
-        default:
-            return nullptr;
-    }
-}
-
-static WORD OwnMachine() { return sizeof(void*) == 8 ? kMachineX64 : kMachineX86; }
-
 static void CheckProgram(const char* modulePath) {
     Heading("The program", "");
     Begin(InfoLine);
     SayAnsi(modulePath);
     Say(", ");
-    Say(MachineName(OwnMachine()));
+    Say(PeMachineName(OwnPeMachine()));
     End();
     if (ModulePathIsFaithful()) return;
     Begin(ProblemLine);
@@ -348,21 +333,13 @@ static bool CheckExports(const char* libraryPath) {
 
 // A 32-bit Java 8 runtime may ship only a client VM beside the missing server one.
 static void CheckClientVm(const char* libraryPath) {
-    static const char kServer[] = "server\\jvm.dll";
-    size_t length = strlen(libraryPath);
-    if (length < sizeof kServer - 1) return;
-    char* clientPath = static_cast<char*>(malloc(length + 1));
+    char* clientPath = ClientVmBeside(libraryPath);
     if (clientPath == nullptr) return;
-    memcpy(clientPath, libraryPath, length + 1);
-    memcpy(clientPath + length - (sizeof kServer - 1), "client", 6);
-    DWORD attributes = GetFileAttributesA(clientPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        Begin(NoticeLine);
-        SayAnsi(clientPath);
-        Say(" is there: a client VM. This program loads only a server VM (server\\jvm.dll): install a Java runtime "
-            "that has one");
-        End();
-    }
+    Begin(NoticeLine);
+    SayAnsi(clientPath);
+    Say(" is there: a client VM. This program loads only a server VM (server\\jvm.dll): install a Java runtime "
+        "that has one");
+    End();
     free(clientPath);
 }
 
@@ -422,9 +399,9 @@ static void CheckLibraryFile(const char* libraryPath) {
         NameProblem("server\\jvm.dll is no Windows library");
         return;
     }
-    bool sameMachine = machine == OwnMachine();
+    bool sameMachine = machine == OwnPeMachine();
     Begin(sameMachine ? InfoLine : ProblemLine);
-    const char* library = MachineName(machine);
+    const char* library = PeMachineName(machine);
     if (library != nullptr) {
         Say(library);
     } else {
@@ -436,10 +413,10 @@ static void CheckLibraryFile(const char* libraryPath) {
         Say(", as this program");
     } else {
         Say(", and this program is ");
-        Say(MachineName(OwnMachine()));
-        Say(OwnMachine() == kMachineX64 ? ": install a 64-bit Java runtime there, or use the 32-bit build"
-                                        : ": install a 32-bit Java runtime there, or use the 64-bit build");
-        NameProblem(OwnMachine() == kMachineX64 ? "server\\jvm.dll is not 64-bit" : "server\\jvm.dll is not 32-bit");
+        Say(PeMachineName(OwnPeMachine()));
+        Say(OwnPeMachine() == kMachineX64 ? ": install a 64-bit Java runtime there, or use the 32-bit build"
+                                          : ": install a 32-bit Java runtime there, or use the 64-bit build");
+        NameProblem(OwnPeMachine() == kMachineX64 ? "server\\jvm.dll is not 64-bit" : "server\\jvm.dll is not 32-bit");
     }
     End();
     bool exported = CheckExports(libraryPath);
