@@ -450,7 +450,6 @@ struct InitFileReading {
     InitFilePiece pending;  // a piece of a cut line, judged once the next piece shows what follows it
     char pendingText[512];
     bool hasPending;
-    int options;
     int listed;
     int unlisted;
 };
@@ -513,7 +512,6 @@ static void SayPiece(InitFileReading* reading, const InitFilePiece& piece, bool 
     char option[512];
     Trimmed(piece.text, option, sizeof option);
     long firstByte = static_cast<long>(piece.piece - 1) * 511 + 1;
-    if (piece.fate == PieceBecameOption) ++reading->options;
     if (piece.byteOrderMark) {
         SayByteOrderMark(reading, piece);
     } else if (piece.fate == PiecePastLastOption) {

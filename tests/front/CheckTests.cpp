@@ -103,6 +103,18 @@ TEST_F(Check, SaysWhatBecomesOfEachLineOfTheInitFile) {
                           std::to_string(i) + "=1\n";
              return block + "  50 options from it\n";
          }()},
+        {"more ignored lines than the report lists",
+         [] {
+             std::string file;
+             for (int i = 0; i < 260; ++i) file += "x\n";
+             return file;
+         }(),
+         [] {
+             std::string block = "The init file alder.init\n";
+             for (int i = 1; i <= 200; ++i)
+                 block += "  notice: line " + std::to_string(i) + " is ignored: it does not begin with \"-\"\n";
+             return block + "  notice: 60 more lines are not listed\n  0 options from it\n";
+         }()},
         {"a NUL inside a line", std::string("-Dcut=before\0after\n-Xss1m\n", 26),
          "The init file alder.init\n  line 1: -Dcut=before\n  line 2: -Xss1m\n  2 options from it\n"},
     };
