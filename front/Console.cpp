@@ -1,11 +1,13 @@
 // Console commands: install, uninstall, a run of the kernel between two
-// presses of ENTER, and the usage text for anything else.
+// presses of ENTER, a check of the installation, and the usage text for
+// anything else. run and check stay out of the usage text.
 #include "Console.h"
 
 #include <windows.h>
 
 #include <stdio.h>
 
+#include "Check.h"
 #include "Kernel.h"
 #include "ProductProfile.h"
 #include "Registration.h"
@@ -71,6 +73,7 @@ int RunConsole(int argc, char** argv) {
     if (argc == 2 && lstrcmpA(argv[1], "install") == 0) return static_cast<int>(InstallService());
     if (argc == 2 && lstrcmpA(argv[1], "uninstall") == 0) return static_cast<int>(UninstallService());
     if (argc == 2 && lstrcmpA(argv[1], "run") == 0) return RunKernelInConsole();
+    if (argc == 2 && lstrcmpA(argv[1], "check") == 0) return RunCheck();
     PrintUsage(argv[0]);
     return 0;
 }

@@ -77,17 +77,38 @@ EventSourceOwner JudgeEventSource(const char* messageFile, bool expandable, cons
     return namesThisProgram ? EventSourceOfThisProgram : EventSourceOfNoProgram;
 }
 
-// Whose the source under the open key is. A value that cannot be read, or
-// is no text, is not ours to judge.
-static EventSourceOwner OwnerOf(HKEY key, const char* modulePath) {
-    char file[32768];
+// Whose the source under the open key is, its value kept in file (at
+// least one byte). A value that cannot be read, or is no text, is not ours
+// to judge.
+static EventSourceOwner OwnerOf(HKEY key, const char* modulePath, char* file, DWORD capacity) {
     DWORD type = 0;
-    DWORD size = sizeof file - 1;
+    DWORD size = capacity - 1;
+    file[0] = '\0';
     LSTATUS status = RegQueryValueExA(key, kMessageFileValue, nullptr, &type, reinterpret_cast<BYTE*>(file), &size);
     if (status == ERROR_FILE_NOT_FOUND) return JudgeEventSource(nullptr, false, modulePath);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return EventSourceOfAnotherProgram;
-    file[size < sizeof file ? size : sizeof file - 1] = '\0';
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        file[0] = '\0';
+        return EventSourceOfAnotherProgram;
+    }
+    file[size < capacity ? size : capacity - 1] = '\0';
     return JudgeEventSource(file, type == REG_EXPAND_SZ, modulePath);
+}
+
+static EventSourceOwner OwnerOf(HKEY key, const char* modulePath) {
+    char file[32768];
+    return OwnerOf(key, modulePath, file, sizeof file);
+}
+
+LSTATUS ReadEventSource(const char* modulePath, EventSourceOwner* owner, char* messageFile, size_t capacity) {
+    char path[512];
+    SourceKeyPath(path, sizeof path);
+    HKEY key = nullptr;
+    messageFile[0] = '\0';
+    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key);
+    if (status != ERROR_SUCCESS) return status;
+    *owner = OwnerOf(key, modulePath, messageFile, static_cast<DWORD>(capacity));
+    RegCloseKey(key);
+    return ERROR_SUCCESS;
 }
 
 static bool SetValue(HKEY key, const char* name, DWORD type, const void* data, DWORD size) {

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <stddef.h>
+
 // The program as the source of its service's events in the Application log,
 // so that Event Viewer renders them from the program's message table. A
 // failed registry call is said on standard error; the service registration
@@ -24,6 +26,12 @@ enum EventSourceOwner {
 // one (REG_EXPAND_SZ) is expanded first. One existing file of another name
 // makes it another program's.
 EventSourceOwner JudgeEventSource(const char* messageFile, bool expandable, const char* modulePath);
+
+// Reads the source of the service's name without changing it: its owner,
+// and its EventMessageFile value into messageFile (cut to capacity; empty
+// when it has none). Returns 0, ERROR_FILE_NOT_FOUND when there is no such
+// source, or the error that kept its key from being opened.
+LSTATUS ReadEventSource(const char* modulePath, EventSourceOwner* owner, char* messageFile, size_t capacity);
 
 // Registers modulePath as the source, unless the source of that name is
 // another program's.

@@ -24,8 +24,7 @@ static DWORD Failed(const char* call, DWORD error) {
 // The service manager reads an unquoted path with blanks one word at a time
 // (C:\Program.exe, then C:\Program Files\Halvern.exe, ...) and would run the
 // first program it finds there as LocalSystem, so such a path goes in quotes.
-// Returns a heap string, or null when memory is short.
-static char* ServiceCommandLine(const char* modulePath) {
+char* ServiceCommandLine(const char* modulePath) {
     size_t length = strlen(modulePath);
     char* commandLine = static_cast<char*>(malloc(length + 3));
     if (commandLine == nullptr) return nullptr;

@@ -10,4 +10,8 @@
 DWORD InstallService();
 DWORD UninstallService();
 
+// The command line the service is registered with: the program's path,
+// quoted when it has a blank. A heap string, or null when memory is short.
+char* ServiceCommandLine(const char* modulePath);
+
 #endif

@@ -10,7 +10,7 @@ static const char kApplicationHomeOption[] = "-Dapplication.home=..";
 static const char kLibraryPathOption[] = "-Djava.library.path=..\\lib";
 static const char kClassicBootClassPathOption[] = "-Xbootclasspath/p:";
 static const char kModularBootClassPathOption[] = "-Xbootclasspath/a:";
-static const char kJarDirectory[] = "..\\lib\\util";
+extern const char kJarDirectory[] = "..\\lib\\util";
 static const char kJarEntryPrefix[] = "..\\lib\\util\\";
 static const char kJarPattern[] = "*.jar";
 static const char kJarExtension[] = ".jar";
@@ -136,17 +136,57 @@ static char* CopyTrimmedOption(const char* piece) {
     return option;
 }
 
-int ReadInitFileOptions(FILE* initFile, char** options, int capacity) {
+static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+// A piece that filled the buffer ends its line only with a line feed, or
+// at the end of the file. Peeks at the next byte to know which.
+static bool LineGoesOn(FILE* initFile, const char* piece) {
+    if (piece[kPieceBufferSize - 1] != '\0' || piece[kPieceBufferSize - 2] == '\n') return false;
+    int next = getc(initFile);
+    if (next == EOF) return false;
+    ungetc(next, initFile);
+    return true;
+}
+
+static void Tell(const InitFileObserver* observer, InitFilePiece* seen, const char* piece, InitPieceFate fate) {
+    seen->text = piece;
+    seen->fate = fate;
+    observer->seen(*seen, observer->context);
+}
+
+int ReadInitFileOptions(FILE* initFile, char** options, int capacity, const InitFileObserver* observer) {
     char piece[kPieceBufferSize];
+    InitFilePiece seen = {1, 1, false, false, nullptr, PieceNotAnOption};
     int count = 0;
-    while (count < capacity && fgets(piece, sizeof piece, initFile) != nullptr) {
-        if (piece[0] != '-') continue;
-        options[count] = CopyTrimmedOption(piece);
-        if (options[count] == nullptr) {
-            while (count > 0) free(options[--count]);
-            return -1;
+    // With an observer the file is read to its end, to tell it what the
+    // start leaves unread.
+    while (count < capacity || observer != nullptr) {
+        // A mark that fgets overwrites tells whether the piece filled the buffer.
+        piece[kPieceBufferSize - 1] = 1;
+        if (fgets(piece, sizeof piece, initFile) == nullptr) break;
+        if (observer != nullptr) {
+            seen.cut = LineGoesOn(initFile, piece);
+            seen.byteOrderMark = seen.line == 1 && seen.piece == 1 && strncmp(piece, kByteOrderMark, 3) == 0;
         }
-        ++count;
+        if (piece[0] != '-') {
+            if (observer != nullptr) Tell(observer, &seen, piece, PieceNotAnOption);
+        } else if (count >= capacity) {
+            Tell(observer, &seen, piece, PiecePastLastOption);
+        } else {
+            options[count] = CopyTrimmedOption(piece);
+            if (options[count] == nullptr) {
+                while (count > 0) free(options[--count]);
+                return -1;
+            }
+            ++count;
+            if (observer != nullptr) Tell(observer, &seen, piece, PieceBecameOption);
+        }
+        if (seen.cut) {
+            ++seen.piece;
+        } else {
+            ++seen.line;
+            seen.piece = 1;
+        }
     }
     return count;
 }
@@ -234,6 +274,15 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
     list.options = options;
     list.count = count;
     return list;
+}
+
+void FreeJvmOptionList(JvmOptionList* list) {
+    if (list->options == nullptr) return;
+    for (jint i = 2; i < BootClassPathIndex(*list); ++i) free(list->options[i].optionString);
+    ReleaseBootClassPath(list);
+    free(list->options);
+    list->options = nullptr;
+    list->count = 0;
 }
 
 void ReleaseBootClassPath(JvmOptionList* list) {

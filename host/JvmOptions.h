@@ -38,11 +38,39 @@ enum { kVmHookOptionCount = 3 };
 // the init-file options, before the hooks.
 inline jint BootClassPathIndex(const JvmOptionList& list) { return list.count - 1 - kVmHookOptionCount; }
 
+// Where the start looks for the jars, relative to the module directory.
+extern const char kJarDirectory[];
+
+// What became of one piece of the init file. The reader takes a line in
+// pieces of at most 511 bytes, each read as a line of its own.
+enum InitPieceFate {
+    PieceBecameOption,    // begins with "-": an option
+    PieceNotAnOption,     // does not begin with "-": ignored
+    PiecePastLastOption,  // an option past `capacity`: ignored
+};
+
+struct InitFilePiece {
+    int line;            // in the file, from 1
+    int piece;           // within its line, from 1
+    bool cut;            // the line goes on past this piece
+    bool byteOrderMark;  // the file begins with a UTF-8 byte-order mark, which is this piece's start
+    const char* text;    // as read, up to its first NUL, its line end included
+    InitPieceFate fate;
+};
+
+// Told about every piece read, in file order: for a report of what the file
+// gives. With one, the reader reads the file to its end.
+typedef void (*InitPieceSeen)(const InitFilePiece& piece, void* context);
+struct InitFileObserver {
+    InitPieceSeen seen;
+    void* context;
+};
+
 // Reads the option lines of an open init file (binary mode) into at most
 // `capacity` heap strings, in file order, and returns how many it stored;
 // option lines past `capacity` are ignored. Returns -1, having stored
-// nothing, when memory runs out.
-int ReadInitFileOptions(FILE* initFile, char** options, int capacity);
+// nothing, when memory runs out. The start passes no observer.
+int ReadInitFileOptions(FILE* initFile, char** options, int capacity, const InitFileObserver* observer = nullptr);
 
 // Options that set a system property whose name says it holds a secret
 // (-Djavax.net.ssl.keyStorePassword=..., any case) are shown as
@@ -61,6 +89,10 @@ bool ListJarsOfWorkingDirectory(JarListed onJar, JarSkipped onSkipped, void* con
 
 // Frees the boot class path text and leaves no pointer to it in the list.
 void ReleaseBootClassPath(JvmOptionList* list);
+
+// Frees a list that no VM was created with: the init-file texts, the boot
+// class path and the array.
+void FreeJvmOptionList(JvmOptionList* list);
 
 // Assembles the option list for an installation whose program lives in
 // moduleDirectory. Leaves the working directory at moduleDirectory.

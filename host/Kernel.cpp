@@ -50,7 +50,7 @@ static Function LookUpEntryPoint(HMODULE library, const char* name) {
 
 // The module directory followed by "\server\jvm.dll": the directory ends in
 // a backslash, and the doubled one is passed on as it stands.
-static char* BuildLibraryPath(const char* moduleDirectory) {
+char* BuildLibraryPath(const char* moduleDirectory) {
     // No known directory, no library: the load fails rather than searching.
     if (moduleDirectory == nullptr || moduleDirectory[0] == '\0') return nullptr;
     size_t directoryLength = strlen(moduleDirectory);
@@ -80,22 +80,34 @@ static VmGeneration AskGeneration(GetDefaultJavaVMInitArgsFunction getDefaultArg
     return getDefaultArgs(&question) == JNI_OK ? ModularVm : ClassicVm;
 }
 
-static bool GetDefaultArgs(HMODULE library, const char* libraryPath, JavaVMInitArgs* args, VmGeneration* generation) {
-    static const char kExport[] = "JNI_GetDefaultJavaVMInitArgs";
+VmLibraryAnswer AskVmLibrary(HMODULE library, JavaVMInitArgs* args, jint* result, VmGeneration* generation) {
     GetDefaultJavaVMInitArgsFunction getDefaultArgs =
-        LookUpEntryPoint<GetDefaultJavaVMInitArgsFunction>(library, kExport);
-    if (getDefaultArgs == nullptr) {
-        ReportDefaultArgsFailure(libraryPath, kExport, JNI_OK);
-        return false;
-    }
+        LookUpEntryPoint<GetDefaultJavaVMInitArgsFunction>(library, "JNI_GetDefaultJavaVMInitArgs");
+    if (getDefaultArgs == nullptr) return VmLibraryLacksDefaultArgs;
     args->version = JNI_VERSION_1_4;
-    jint result = getDefaultArgs(args);
-    if (result != JNI_OK) {
-        ReportDefaultArgsFailure(libraryPath, nullptr, result);
-        return false;
-    }
+    *result = getDefaultArgs(args);
+    if (*result != JNI_OK) return VmLibraryRefusedDefaultArgs;
     *generation = AskGeneration(getDefaultArgs);
+    return VmLibraryAnswered;
+}
+
+static bool GetDefaultArgs(HMODULE library, const char* libraryPath, JavaVMInitArgs* args, VmGeneration* generation) {
+    jint result = JNI_OK;
+    switch (AskVmLibrary(library, args, &result, generation)) {
+        case VmLibraryLacksDefaultArgs:
+            ReportDefaultArgsFailure(libraryPath, "JNI_GetDefaultJavaVMInitArgs", JNI_OK);
+            return false;
+        case VmLibraryRefusedDefaultArgs:
+            ReportDefaultArgsFailure(libraryPath, nullptr, result);
+            return false;
+        case VmLibraryAnswered:
+            break;
+    }
     return true;
+}
+
+JvmOptionList BuildStartOptions(const char* moduleDirectory, VmGeneration generation) {
+    return BuildJvmOptionList(moduleDirectory, Profile.initFileName, generation, kVmHooks);
 }
 
 static bool CreateVm(HMODULE library, const char* libraryPath, JavaVMInitArgs* args) {
@@ -193,7 +205,7 @@ static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath
     VmGeneration generation = ClassicVm;
     if (!GetDefaultArgs(library, libraryPath, &args, &generation)) return false;
 
-    VmOptions = BuildJvmOptionList(moduleDirectory, Profile.initFileName, generation, kVmHooks);
+    VmOptions = BuildStartOptions(moduleDirectory, generation);
     args.nOptions = VmOptions.count;
     args.options = VmOptions.options;
     args.ignoreUnrecognized = JNI_FALSE;  // a mistyped init-file option must not pass unnoticed

@@ -111,3 +111,18 @@ char* GetModuleDirectory() {
     }
     return path;
 }
+
+char* ClientVmBeside(const char* libraryPath) {
+    static const char kServer[] = "server\\jvm.dll";
+    size_t length = strlen(libraryPath);
+    if (length < sizeof kServer - 1 || strcmp(libraryPath + length - (sizeof kServer - 1), kServer) != 0)
+        return nullptr;
+    char* clientPath = static_cast<char*>(malloc(length + 1));
+    if (clientPath == nullptr) return nullptr;
+    memcpy(clientPath, libraryPath, length + 1);
+    memcpy(clientPath + length - (sizeof kServer - 1), "client", 6);
+    DWORD attributes = GetFileAttributesA(clientPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return clientPath;
+    free(clientPath);
+    return nullptr;
+}

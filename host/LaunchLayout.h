@@ -19,4 +19,9 @@ bool ModulePathIsFaithful();
 // heap block, or null when memory is short. Empty when it cannot be read.
 char* GetModulePathUtf8();
 
+// For a library path ending in server\jvm.dll: the path of client\jvm.dll
+// beside it when that file exists (a 32-bit Java 8 runtime may ship only a
+// client VM), in a heap block; null otherwise.
+char* ClientVmBeside(const char* libraryPath);
+
 #endif

@@ -274,3 +274,18 @@ const char* RuntimePackageOf(const char* libraryName) {
         if (MatchesIgnoringCase(runtime.pattern, libraryName)) return runtime.package;
     return nullptr;
 }
+
+const char* PeMachineName(WORD machine) {
+    switch (machine) {
+        case kMachineX86:
+            return "32-bit (x86)";
+        case kMachineX64:
+            return "64-bit (x64)";
+        case kMachineArm64:
+            return "64-bit ARM (ARM64)";
+        default:
+            return nullptr;
+    }
+}
+
+WORD OwnPeMachine() { return sizeof(void*) == 8 ? kMachineX64 : kMachineX86; }

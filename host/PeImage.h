@@ -15,6 +15,13 @@ enum {
     kMachineArm64 = 0xaa64,
 };
 
+// "32-bit (x86)", "64-bit (x64)", "64-bit ARM (ARM64)", or null for
+// another machine.
+const char* PeMachineName(WORD machine);
+
+// The machine this program was built for.
+WORD OwnPeMachine();
+
 // The machine (IMAGE_FILE_MACHINE_*) the image was built for; 0 when the
 // file cannot be read or is no PE image.
 WORD PeImageMachine(const char* path);

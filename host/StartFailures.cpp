@@ -34,21 +34,6 @@ static void Report(const char* message) {
 
 // ------------------------------------------------------------ the library
 
-static const char* MachineName(WORD machine) {
-    switch (machine) {
-        case kMachineX86:
-            return "32-bit (x86)";
-        case kMachineX64:
-            return "64-bit (x64)";
-        case kMachineArm64:
-            return "64-bit ARM (ARM64)";
-        default:
-            return nullptr;
-    }
-}
-
-static WORD OwnMachine() { return sizeof(void*) == 8 ? kMachineX64 : kMachineX86; }
-
 // Room for the longest path Windows has and the system's text around it.
 static char SystemTextBuffer[3 * 32768 + 1024];
 
@@ -65,7 +50,7 @@ static void AppendWindowsError(DWORD error, const char* libraryPath) {
 // Says so when the file is a library for another machine than this
 // program's: the commonest reason, which looks like a missing file otherwise.
 static void AppendBitnessMismatch(const char* libraryPath, WORD machine) {
-    const char* library = MachineName(machine);
+    const char* library = PeMachineName(machine);
     AppendText(&FailureDetail, "\n");
     AppendAnsi(&FailureDetail, libraryPath);
     if (library == nullptr) {
@@ -77,9 +62,9 @@ static void AppendBitnessMismatch(const char* libraryPath, WORD machine) {
         AppendText(&FailureDetail, library);
         AppendText(&FailureDetail, " library");
     }
-    bool ownIs64 = OwnMachine() == kMachineX64;
+    bool ownIs64 = OwnPeMachine() == kMachineX64;
     AppendText(&FailureDetail, " and this program is ");
-    AppendText(&FailureDetail, MachineName(OwnMachine()));
+    AppendText(&FailureDetail, PeMachineName(OwnPeMachine()));
     AppendText(&FailureDetail, ownIs64 ? ": install a 64-bit Java runtime there, or use the 32-bit build"
                                        : ": install a 32-bit Java runtime there, or use the 64-bit build");
 }
@@ -147,21 +132,13 @@ static bool AppendMissingLibraries(const char* libraryPath) {
 // A 32-bit Java 8 runtime may ship only a client VM: server\jvm.dll is
 // missing and client\jvm.dll is there beside it.
 static void AppendClientVm(const char* libraryPath) {
-    static const char kServer[] = "server\\jvm.dll";
-    size_t length = strlen(libraryPath);
-    if (length < sizeof kServer - 1 || strcmp(libraryPath + length - (sizeof kServer - 1), kServer) != 0) return;
-    char* clientPath = static_cast<char*>(malloc(length + 1));
+    char* clientPath = ClientVmBeside(libraryPath);
     if (clientPath == nullptr) return;
-    memcpy(clientPath, libraryPath, length + 1);
-    memcpy(clientPath + length - (sizeof kServer - 1), "client", 6);
-    DWORD attributes = GetFileAttributesA(clientPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        AppendText(&FailureDetail, "\n");
-        AppendAnsi(&FailureDetail, clientPath);
-        AppendText(&FailureDetail,
-                   " is there: a client VM. This program loads only a server VM (server\\jvm.dll): "
-                   "install a Java runtime that has one.");
-    }
+    AppendText(&FailureDetail, "\n");
+    AppendAnsi(&FailureDetail, clientPath);
+    AppendText(&FailureDetail,
+               " is there: a client VM. This program loads only a server VM (server\\jvm.dll): "
+               "install a Java runtime that has one.");
     free(clientPath);
 }
 
@@ -175,7 +152,7 @@ static void AppendLibraryFacts(const char* libraryPath, DWORD error) {
     }
     WORD machine = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? PeImageMachine(libraryPath) : 0;
     if (machine == 0) return;
-    if (machine != OwnMachine()) {
+    if (machine != OwnPeMachine()) {
         AppendBitnessMismatch(libraryPath, machine);
     } else if (!AppendMissingLibraries(libraryPath) && error == ERROR_MOD_NOT_FOUND) {
         AppendText(&FailureDetail, "\n");

@@ -85,7 +85,13 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define SERVICE_WIN32_OWN_PROCESS 0x00000010
 #define SERVICE_WIN32_SHARE_PROCESS 0x00000020
 #define SERVICE_WIN32 (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)
+#define SC_MANAGER_CONNECT 0x0001
+#define SERVICE_QUERY_CONFIG 0x0001
+#define SERVICE_BOOT_START 0x00000000
+#define SERVICE_SYSTEM_START 0x00000001
+#define SERVICE_AUTO_START 0x00000002
 #define SERVICE_DEMAND_START 0x00000003
+#define SERVICE_DISABLED 0x00000004
 #define SERVICE_ERROR_NORMAL 0x00000001
 
 // Service states, accepted controls and control codes
@@ -159,6 +165,18 @@ typedef struct _SERVICE_STATUS {
     DWORD dwCheckPoint;
     DWORD dwWaitHint;
 } SERVICE_STATUS, *LPSERVICE_STATUS;
+
+typedef struct _QUERY_SERVICE_CONFIGA {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    LPSTR lpBinaryPathName;
+    LPSTR lpLoadOrderGroup;
+    DWORD dwTagId;
+    LPSTR lpDependencies;
+    LPSTR lpServiceStartName;
+    LPSTR lpDisplayName;
+} QUERY_SERVICE_CONFIGA, *LPQUERY_SERVICE_CONFIGA;
 
 typedef void(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD dwNumServicesArgs, LPSTR* lpServiceArgVectors);
 typedef void(WINAPI* LPHANDLER_FUNCTION)(DWORD dwControl);
@@ -259,6 +277,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCS
                                 LPCSTR lpServiceStartName, LPCSTR lpPassword);
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess);
 BOOL WINAPI DeleteService(SC_HANDLE hService);
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
+                                LPDWORD pcbBytesNeeded);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
 // Registry (platform/posix/Services.cpp: there is none here)

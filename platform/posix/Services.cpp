@@ -44,6 +44,11 @@ extern "C" BOOL WINAPI DeleteService(SC_HANDLE) {
     return FALSE;
 }
 
+extern "C" BOOL WINAPI QueryServiceConfigA(SC_HANDLE, LPQUERY_SERVICE_CONFIGA, DWORD, LPDWORD) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
 extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -1,6 +1,7 @@
 #include "FakeServiceManager.h"
 
 #include <stdint.h>
+#include <string.h>
 
 #include <condition_variable>
 #include <map>
@@ -36,6 +37,8 @@ int deleteServiceCalls = 0;
 std::map<std::string, RegisteredService> database;
 std::set<uintptr_t> openManagers;
 std::map<uintptr_t, std::string> openServices;  // handle -> service name
+std::map<uintptr_t, DWORD> openServiceRights;   // handle -> the access it was opened with
+std::vector<DWORD> queryConfigCalls;
 uintptr_t handlesIssued = 0;
 
 // The service of the dispatcher run in progress.
@@ -65,9 +68,10 @@ bool Refused(Call call) {
 
 bool IsManager(SC_HANDLE handle) { return openManagers.count(reinterpret_cast<uintptr_t>(handle)) != 0; }
 
-SC_HANDLE OpenServiceHandle(const std::string& name) {
+SC_HANDLE OpenServiceHandle(const std::string& name, DWORD rights) {
     uintptr_t handle = kServiceHandleBase + ++handlesIssued;
     openServices[handle] = name;
+    openServiceRights[handle] = rights;
     return reinterpret_cast<SC_HANDLE>(handle);
 }
 
@@ -143,6 +147,8 @@ void Reset() {
     createServiceCalls.clear();
     openServiceCalls.clear();
     deleteServiceCalls = 0;
+    queryConfigCalls.clear();
+    openServiceRights.clear();
     database.clear();
     openManagers.clear();
     openServices.clear();
@@ -202,6 +208,11 @@ std::vector<CreateServiceCall> CreateServiceCalls() {
 std::vector<OpenServiceCall> OpenServiceCalls() {
     std::lock_guard<std::mutex> lock(mutex);
     return openServiceCalls;
+}
+
+std::vector<DWORD> QueryConfigCalls() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return queryConfigCalls;
 }
 
 int DeleteServiceCalls() {
@@ -363,7 +374,8 @@ extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServic
     database[lpServiceName] = {lpServiceName,    lpDisplayName != nullptr ? lpDisplayName : lpServiceName,
                                lpBinaryPathName, dwServiceType,
                                dwStartType,      false};
-    return OpenServiceHandle(lpServiceName);
+    if (lpServiceStartName != nullptr) database[lpServiceName].account = lpServiceStartName;
+    return OpenServiceHandle(lpServiceName, dwDesiredAccess);
 }
 
 extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
@@ -378,7 +390,51 @@ extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceN
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
     }
-    return OpenServiceHandle(lpServiceName);
+    return OpenServiceHandle(lpServiceName, dwDesiredAccess);
+}
+
+// Packs the configuration as Windows does: the record, then its texts
+// behind it in the caller's buffer; asks for more room when it does not fit.
+extern "C" BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
+                                           LPDWORD pcbBytesNeeded) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto open = openServices.find(reinterpret_cast<uintptr_t>(hService));
+    queryConfigCalls.push_back(open == openServices.end() ? 0 : openServiceRights[open->first]);
+    if (Refused(Call::QueryConfig)) return FALSE;
+    if (open == openServices.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((openServiceRights[open->first] & SERVICE_QUERY_CONFIG) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const RegisteredService& service = database[open->second];
+    const std::string* texts[] = {&service.binaryPathName, &service.account, &service.displayName};
+    DWORD needed = sizeof(QUERY_SERVICE_CONFIGA) + 2;  // the empty group and the empty dependency list
+    for (const std::string* text : texts) needed += static_cast<DWORD>(text->size() + 1);
+    if (pcbBytesNeeded != nullptr) *pcbBytesNeeded = needed;
+    if (lpServiceConfig == nullptr || cbBufSize < needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    char* at = reinterpret_cast<char*>(lpServiceConfig + 1);
+    auto place = [&at](const std::string& text) {
+        memcpy(at, text.c_str(), text.size() + 1);
+        char* placed = at;
+        at += text.size() + 1;
+        return placed;
+    };
+    lpServiceConfig->dwServiceType = service.serviceType;
+    lpServiceConfig->dwStartType = service.startType;
+    lpServiceConfig->dwErrorControl = SERVICE_ERROR_NORMAL;
+    lpServiceConfig->lpBinaryPathName = place(service.binaryPathName);
+    lpServiceConfig->lpLoadOrderGroup = place("");
+    lpServiceConfig->dwTagId = 0;
+    lpServiceConfig->lpDependencies = place("");
+    lpServiceConfig->lpServiceStartName = place(service.account);
+    lpServiceConfig->lpDisplayName = place(service.displayName);
+    return TRUE;
 }
 
 extern "C" BOOL WINAPI DeleteService(SC_HANDLE hService) {
@@ -409,6 +465,7 @@ extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
         return FALSE;
     }
     std::string name = open->second;
+    openServiceRights.erase(open->first);
     openServices.erase(open);
     RemoveIfDeletedAndUnused(name);
     return TRUE;

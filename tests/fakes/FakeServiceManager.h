@@ -30,6 +30,7 @@ enum class Call {
     CreateService,    // CreateServiceA
     OpenService,      // OpenServiceA
     DeleteService,    // DeleteService
+    QueryConfig,      // QueryServiceConfigA
 };
 
 // A nullable narrow string argument.
@@ -98,6 +99,7 @@ struct RegisteredService {
     DWORD serviceType;
     DWORD startType;
     bool markedForDeletion;
+    std::string account = "LocalSystem";  // the start name; CreateServiceA's null means LocalSystem
 };
 
 void Reset();
@@ -124,6 +126,9 @@ std::vector<OpenManagerCall> OpenManagerCalls();
 std::vector<CreateServiceCall> CreateServiceCalls();
 std::vector<OpenServiceCall> OpenServiceCalls();
 int DeleteServiceCalls();
+// The rights of each handle QueryServiceConfigA was called with (the handle's
+// OpenServiceA access), in order.
+std::vector<DWORD> QueryConfigCalls();
 std::vector<RegisteredService> Services();
 // Service handles (not manager handles) handed out and not yet closed.
 int OpenServiceHandles();

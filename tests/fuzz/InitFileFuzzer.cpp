@@ -46,6 +46,27 @@ FILE* OpenAsFile(const uint8_t* data, size_t size) {
     return fmemopen(const_cast<uint8_t*>(data), size, "rb");
 }
 
+// What an observer of the reader is told must agree with what it read:
+// the same options, pieces of at most 511 bytes, lines in order.
+struct Observed {
+    int options = 0;
+    int lastLine = 0;
+    int lastPiece = 0;
+    bool lastCut = false;
+    bool wrong = false;
+};
+
+void See(const InitFilePiece& piece, void* context) {
+    auto* observed = static_cast<Observed*>(context);
+    if (piece.fate == PieceBecameOption) ++observed->options;
+    bool next = observed->lastCut ? piece.line == observed->lastLine && piece.piece == observed->lastPiece + 1
+                                  : piece.line == observed->lastLine + 1 && piece.piece == 1;
+    if (!next || strlen(piece.text) > kPieceBytes || (piece.byteOrderMark && piece.line != 1)) observed->wrong = true;
+    observed->lastLine = piece.line;
+    observed->lastPiece = piece.piece;
+    observed->lastCut = piece.cut;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -68,8 +89,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     expected[static_cast<size_t>(i)].c_str());
             abort();
         }
-        free(options[i]);
     }
+
+    // Once more with an observer, which reads the file to its end.
+    file = OpenAsFile(data, size);
+    if (file == nullptr) abort();
+    Observed observed;
+    InitFileObserver observer = {See, &observed};
+    char** again = static_cast<char**>(malloc(MaxInitFileOptions * sizeof(char*)));
+    int countAgain = ReadInitFileOptions(file, again, MaxInitFileOptions, &observer);
+    fclose(file);
+    if (countAgain != count || observed.options != count || observed.wrong || observed.lastCut) {
+        fprintf(stderr, "the observer was told %d options (read %d, then %d)%s\n", observed.options, count, countAgain,
+                observed.wrong || observed.lastCut ? ", pieces out of order" : "");
+        abort();
+    }
+    for (int i = 0; i < count; ++i) {
+        if (strcmp(options[i], again[i]) != 0) abort();
+        free(options[i]);
+        free(again[i]);
+    }
+    free(again);
     free(options);
     return 0;
 }

@@ -740,6 +740,9 @@ class Leg:
                           self.wine.reg_values(service_key), registered)
         state = self.wine.service_state(service) or {}
         self.expect_equal("%s: registered, not running" % program, state.get("STATE"), SERVICE_STOPPED)
+        done = self.console(path, ["check"])
+        self.expect_equal("%s: check on the installation: ready" % program, (done.code, done.text()),
+                          (0, self.expected_check(row, path)))
 
         # A service start and stop.
         clear_record()
@@ -936,6 +939,137 @@ class Leg:
                        (program, conf.strip(), code),
                        exit_code == code and session.out.startswith(output) and all(s in shown for s in said),
                        "exit %r, out %r, err %r" % (exit_code, session.out, errors))
+
+    # The check ------------------------------------------------------------
+
+    def expected_check(self, row, path, service=None, source=None, library=None, init=None, jars=None,
+                       options=None, last="ready"):
+        """The whole report of check on a good installation at path, registered
+        from there; each block's lines may be replaced."""
+        bits = "64-bit (x64)" if self.table.bits == 64 else "32-bit (x86)"
+        bin_windows = path.rsplit("\\", 1)[0]
+        listed = sorted(JARS + ["kernel.jar_old", "x.jarx"], key=str.upper)
+        blocks = [
+            ("The program", ["%s, %s" % (path, bits)]),
+            ("The service " + row.service_name,
+             service or ["installed: demand start, account LocalSystem", "its command line names this program"]),
+            ("The event source " + row.service_name, source or ["registered for this program"]),
+            ("The VM library", [bin_windows + "\\\\server\\jvm.dll"] + (library or [
+                "%s, as this program" % bits, "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM",
+                "the loader finds every library it imports",
+                "a classic VM (Java 8 or earlier): the jars are put before its own classes (-Xbootclasspath/p:)"])),
+            ("The init file " + row.init_file_name, init or [
+                "line 1: -Dhalvern.product=%s" % row.name] + [
+                'notice: line %d is ignored: it does not begin with "-"' % n for n in (3, 4, 5)] + [
+                "line 6: -Xss512k", "line 7: -Dinner=two words", "line 8: -Dlast.line=unterminated",
+                "4 options from it"]),
+            ("The jars in ..\\lib\\util", jars or [
+                ("%d. %s" % (sorted(JARS, key=str.upper).index(name) + 1, name)) if name in JARS else
+                "notice: %s is skipped: only names that end in .jar count (the search matched it by its short "
+                "name)" % name for name in listed] + ["5 jars go on the boot class path, in the order listed"]),
+            ("The options the start hands to the VM", options or self.expected_options(row.name)),
+        ]
+        text = "\n".join(title + "\n" + "".join("  %s\n" % line for line in lines) for title, lines in blocks)
+        return (text + "\n" + last + "\n").replace("\n", "\r\n")
+
+    def run_check(self, row):
+        """check on installations good and broken: the whole report, its exit
+        code, and that it changed nothing and created no VM."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "check", program.lower()], row)
+        bin_windows = path.rsplit("\\", 1)[0]
+        self.console(path, ["install"])
+        service_key = SERVICES_KEY + "\\" + service
+        source_key = EVENT_SOURCES_KEY + "\\" + service
+        registered = (self.wine.reg_values(service_key), self.wine.reg_values(source_key))
+        bom_init = b"\xef\xbb\xbf-Xmx512m\r\n" + INIT_TEXT % program.encode()
+        bom_lines = (["problem: line 1 is ignored: it begins with a byte-order mark (a file saved as UTF-8 with BOM), "
+                      "which hides the option -Xmx512m", "line 2: -Dhalvern.product=%s" % program]
+                     + ['notice: line %d is ignored: it does not begin with "-"' % n for n in (4, 5, 6)]
+                     + ["line 7: -Xss512k", "line 8: -Dinner=two words", "line 9: -Dlast.line=unterminated",
+                        "4 options from it"])
+        bom_problem = "init file line 1 hides an option behind a byte-order mark"
+        unasked = ["notice: the start ends before it hands them over (see the VM library); shown as for a classic VM"]
+        own, other = ("64-bit (x64)", "32-bit (x86)") if self.table.bits == 64 else ("32-bit (x86)", "64-bit (x64)")
+        client_dir = os.path.join(tree.bin_dir, "client")
+
+        def bom():
+            with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
+                f.write(bom_init)
+
+        def other_bitness():
+            os.remove(tree.jvm)
+            shutil.copy(self.other_standin, tree.jvm)
+
+        def client_only():
+            os.remove(tree.jvm)
+            os.makedirs(client_dir)
+            shutil.copy(self.table.standin_jvm, os.path.join(client_dir, "jvm.dll"))
+
+        cases = [
+            ("a good installation", [], {}, 0),
+            ("a byte-order mark in the init file", [bom], dict(init=bom_lines, last="1 problem: " + bom_problem), 0),
+            ("server\\jvm.dll missing, a client VM beside it", [client_only],
+             dict(library=["problem: not found",
+                           "notice: %s\\\\client\\jvm.dll is there: a client VM. This program loads only a server "
+                           "VM (server\\jvm.dll): install a Java runtime that has one" % bin_windows],
+                  options=unasked + self.expected_options(program),
+                  last="1 problem: server\\jvm.dll is missing"), 1),
+        ]
+        if self.other_standin is not None:
+            cases.append(
+                ("a byte-order mark and a jvm.dll of the other bitness", [bom, other_bitness],
+                 dict(init=bom_lines, library=[
+                     "problem: %s, and this program is %s: install a %s Java runtime there, or use the %s build"
+                     % (other, own, own[:6], other[:6]), "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM"],
+                      options=unasked + self.expected_options(program),
+                      last="2 problems: server\\jvm.dll is not %s; %s" % (own[:6], bom_problem)), 1))
+        else:
+            self.results.skip("[%s] %s: check with a jvm.dll of the other bitness" % (self.name, program),
+                              "the other bitness's stand-in VM is not built")
+        saved_init = open(os.path.join(tree.bin_dir, row.init_file_name), "rb").read()
+        for name, breakages, blocks, code in cases:
+            tree.clear_standin_log()
+            shutil.copy(tree.jvm, tree.jvm + ".good")
+            try:
+                for breakage in breakages:
+                    breakage()
+                done = self.console(path, ["check"])
+            finally:
+                shutil.rmtree(client_dir, ignore_errors=True)
+                os.replace(tree.jvm + ".good", tree.jvm)
+                with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
+                    f.write(saved_init)
+            self.expect_equal("%s: check on %s: the report and exit code" % (program, name),
+                              (done.code, done.text()), (code, self.expected_check(row, path, **blocks)))
+            if name.startswith("a byte-order mark and"):
+                print("-- sample report (%s):\n%s" % (name, done.text().replace("\r\n", "\n")), flush=True)
+            self.expect_equal("%s: check on %s created no VM and logged nothing" % (program, name),
+                              (recorded(tree.standin_events(), "CreateJavaVM"), event_entries(done.err.decode("latin-1"))),
+                              ([], []))
+        self.expect_equal("%s: check changed neither the service nor its event source" % program,
+                          (self.wine.reg_values(service_key), self.wine.reg_values(source_key)), registered)
+
+        # A service registered from another folder: the check from a second
+        # one names the first.
+        second, _ = self.lay_out(["halvern", self.name, "check", "second", program.lower()], row)
+        done = self.console(second, ["check"])
+        self.expect_equal("%s: check from a second folder while the first is registered" % program,
+                          (done.code, done.text()), (0, self.expected_check(row, second, service=[
+                              "installed: demand start, account LocalSystem",
+                              "problem: its command line names another copy of the program, which the service "
+                              "manager starts: %s; to start this one, run uninstall, then install from here" % path],
+                              source=["notice: registered for another copy of this program, whose texts Event Viewer "
+                                      "shows: %s; install from here moves it here" % path],
+                              last="1 problem: the service starts another copy of the program")))
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+        done = self.console(path, ["check"])
+        self.expect_equal("%s: check with nothing registered" % program, (done.code, done.text()),
+                          (0, self.expected_check(row, path, service=[
+                              "notice: not installed: the command install registers this program as the service"],
+                              source=["notice: not registered: Event Viewer shows the service's events without their "
+                                      "text; install registers it"])))
 
     def run_source_follows(self, row):
         """An upgrade into a second folder after sc delete: install moves the
@@ -1206,6 +1340,7 @@ class Leg:
             self.run_program(row)
             self.run_source_follows(row)
             self.run_unnamable_folder(row)
+        self.run_check(self.table.programs[0])
         self.run_modular(self.table.programs[0])
         self.run_console_code_page(self.table.programs[0])
         self.run_signed()
