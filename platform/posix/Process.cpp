@@ -31,64 +31,58 @@ static std::string ReadOwnExecutablePath() {
     }
 }
 
-// Windows' contract: the return value is the length copied without the NUL;
-// when the name does not fit it is cut to nSize - 1 characters, terminated,
-// and the return value is nSize with ERROR_INSUFFICIENT_BUFFER.
-extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+// The program's path in Windows form for a GetModuleFileName call, or false
+// with the call's error set.
+static bool OwnWindowsPath(HMODULE hModule, DWORD nSize, std::string* path) {
     if (hModule != nullptr) {
         SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
+        return false;
     }
     std::string posixPath = ReadOwnExecutablePath();
     if (posixPath.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
-        return 0;
+        return false;
     }
     if (nSize == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
+        return false;
     }
-    std::string path = ToWindowsPath(posixPath);
-    if (path.size() >= nSize) {
-        memcpy(lpFilename, path.data(), nSize - 1);
-        lpFilename[nSize - 1] = '\0';
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return nSize;
-    }
-    memcpy(lpFilename, path.c_str(), path.size() + 1);
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(path.size());
+    *path = ToWindowsPath(posixPath);
+    return true;
 }
 
-// The same name in UTF-16: file names here are UTF-8, as is every code page.
-extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
-    if (hModule != nullptr) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
-    }
-    std::string posixPath = ReadOwnExecutablePath();
-    if (posixPath.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return 0;
-    }
-    if (nSize == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::string path = ToWindowsPath(posixPath);
-    int units = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    std::u16string wide(static_cast<size_t>(units > 0 ? units : 1), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], units);
-    wide.resize(wide.size() - 1);
-    if (wide.size() >= nSize) {
-        memcpy(lpFilename, wide.data(), (nSize - 1) * sizeof(WCHAR));
+// Windows' contract, for both forms: the return value is the length copied
+// without the NUL; when the name does not fit it is cut to nSize - 1
+// characters, terminated, and the return value is nSize with
+// ERROR_INSUFFICIENT_BUFFER.
+template <typename Character>
+static DWORD CopyModuleName(const std::basic_string<Character>& name, Character* lpFilename, DWORD nSize) {
+    if (name.size() >= nSize) {
+        memcpy(lpFilename, name.data(), (nSize - 1) * sizeof(Character));
         lpFilename[nSize - 1] = 0;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return nSize;
     }
-    memcpy(lpFilename, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
+    memcpy(lpFilename, name.c_str(), (name.size() + 1) * sizeof(Character));
     SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(wide.size());
+    return static_cast<DWORD>(name.size());
+}
+
+extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+    std::string path;
+    if (!OwnWindowsPath(hModule, nSize, &path)) return 0;
+    return CopyModuleName(path, lpFilename, nSize);
+}
+
+// The same name in UTF-16: file names here are UTF-8, as is every code page.
+extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    std::string path;
+    if (!OwnWindowsPath(hModule, nSize, &path)) return 0;
+    int units = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    std::u16string wide(static_cast<size_t>(units > 0 ? units : 1), u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], units);
+    wide.resize(wide.size() - 1);
+    return CopyModuleName(wide, lpFilename, nSize);
 }
 
 extern "C" int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
