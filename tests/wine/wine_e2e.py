@@ -523,6 +523,31 @@ def entry_facts(entries, service, event):
     return not missing, "detail %r lacks %r" % (messages[1], missing)
 
 
+SECRET_WORDS = ("password", "passwd", "pwd", "secret", "token", "credential", "apikey")
+
+
+def masked(option):
+    """An option as a report shows it: a secret property's value as ****."""
+    name, equals, _ = option.partition("=")
+    if option.startswith("-D") and equals and any(word in name[2:].lower() for word in SECRET_WORDS):
+        return name + "=****"
+    return option
+
+
+def init_file_lines(program, first):
+    """What check says of each line of INIT_TEXT (its first line numbered
+    first), then the count: options trimmed and masked, other text ignored,
+    blank lines left out."""
+    lines, count = [], 0
+    for number, line in enumerate((INIT_TEXT % program.encode()).decode().split("\r\n"), first):
+        if line.startswith("-"):
+            lines.append("line %d: %s" % (number, masked(line.rstrip(" \t"))))
+            count += 1
+        elif line.strip():
+            lines.append('notice: line %d is ignored: it does not begin with "-"' % number)
+    return lines + ["%d options from it" % count]
+
+
 # --- Resources and signatures, as the files hold them --------------------------
 
 def manifest_facts(values):
@@ -958,16 +983,13 @@ class Leg:
                 "%s, as this program" % bits, "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM",
                 "the loader finds every library it imports",
                 "a classic VM (Java 8 or earlier): the jars are put before its own classes (-Xbootclasspath/p:)"])),
-            ("The init file " + row.init_file_name, init or [
-                "line 1: -Dhalvern.product=%s" % row.name] + [
-                'notice: line %d is ignored: it does not begin with "-"' % n for n in (3, 4, 5)] + [
-                "line 6: -Xss512k", "line 7: -Dinner=two words", "line 8: -Dlast.line=unterminated",
-                "4 options from it"]),
+            ("The init file " + row.init_file_name, init or init_file_lines(row.name, 1)),
             ("The jars in ..\\lib\\util", jars or [
                 ("%d. %s" % (sorted(JARS, key=str.upper).index(name) + 1, name)) if name in JARS else
                 "notice: %s is skipped: only names that end in .jar count (the search matched it by its short "
                 "name)" % name for name in listed] + ["5 jars go on the boot class path, in the order listed"]),
-            ("The options the start hands to the VM", options or self.expected_options(row.name)),
+            ("The options the start hands to the VM", options or [masked(option)
+                                                                  for option in self.expected_options(row.name)]),
         ]
         text = "\n".join(title + "\n" + "".join("  %s\n" % line for line in lines) for title, lines in blocks)
         return (text + "\n" + last + "\n").replace("\n", "\r\n")
@@ -984,10 +1006,7 @@ class Leg:
         registered = (self.wine.reg_values(service_key), self.wine.reg_values(source_key))
         bom_init = b"\xef\xbb\xbf-Xmx512m\r\n" + INIT_TEXT % program.encode()
         bom_lines = (["problem: line 1 is ignored: it begins with a byte-order mark (a file saved as UTF-8 with BOM), "
-                      "which hides the option -Xmx512m", "line 2: -Dhalvern.product=%s" % program]
-                     + ['notice: line %d is ignored: it does not begin with "-"' % n for n in (4, 5, 6)]
-                     + ["line 7: -Xss512k", "line 8: -Dinner=two words", "line 9: -Dlast.line=unterminated",
-                        "4 options from it"])
+                      "which hides the option -Xmx512m"] + init_file_lines(program, 2))
         bom_problem = "init file line 1 hides an option behind a byte-order mark"
         unasked = ["notice: the start ends before it hands them over (see the VM library); shown as for a classic VM"]
         own, other = ("64-bit (x64)", "32-bit (x86)") if self.table.bits == 64 else ("32-bit (x86)", "64-bit (x64)")
@@ -1013,7 +1032,7 @@ class Leg:
              dict(library=["problem: not found",
                            "notice: %s\\\\client\\jvm.dll is there: a client VM. This program loads only a server "
                            "VM (server\\jvm.dll): install a Java runtime that has one" % bin_windows],
-                  options=unasked + self.expected_options(program),
+                  options=unasked + [masked(option) for option in self.expected_options(program)],
                   last="1 problem: server\\jvm.dll is missing"), 1),
         ]
         if self.other_standin is not None:
@@ -1022,7 +1041,7 @@ class Leg:
                  dict(init=bom_lines, library=[
                      "problem: %s, and this program is %s: install a %s Java runtime there, or use the %s build"
                      % (other, own, own[:6], other[:6]), "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM"],
-                      options=unasked + self.expected_options(program),
+                      options=unasked + [masked(option) for option in self.expected_options(program)],
                       last="2 problems: server\\jvm.dll is not %s; %s" % (own[:6], bom_problem)), 1))
         else:
             self.results.skip("[%s] %s: check with a jvm.dll of the other bitness" % (self.name, program),
