@@ -178,7 +178,7 @@ readme_is_complete() {
     local readme=$1 word
     grep -q $'\r$' "$readme" || { echo "  not in CR LF lines"; return 1; }
     ! grep -q '@[A-Z]*@' "$readme" || { echo "  unfilled: $(grep -o '@[A-Z]*@' "$readme" | sort -u | tr '\n' ' ')"; return 1; }
-    for word in "${programs[@]}" "$project_version" install uninstall run check 1073 1060 1072 "event id 2" \
+    for word in "${programs[@]}" "$project_version" install uninstall run check 1073 1060 1072 1113 "event id 2" "event 3" "event 4" \
             -Xbootclasspath/p: -Xbootclasspath/a: 'bin\server\jvm.dll' 'lib\util\*.jar'; do
         grep -qF -- "$word" "$readme" || { echo "  does not mention $word"; return 1; }
     done
