@@ -232,22 +232,6 @@ TEST(PosixPlatform, NoServiceControllerIsReachable) {
     EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
 }
 
-TEST(PosixPlatform, WideModuleFileNameIsTheSamePathCutTheSameWay) {
-    char narrow[4096];
-    DWORD length = GetModuleFileNameA(nullptr, narrow, sizeof narrow);
-    ASSERT_GT(length, 4u);
-    WCHAR wide[4096];
-    ASSERT_EQ(GetModuleFileNameW(nullptr, wide, 4096), length) << "an ASCII path: one unit per byte";
-    EXPECT_EQ(std::string(narrow), std::string(wide, wide + length));
-    for (DWORD size : {1u, 3u, static_cast<DWORD>(length)}) {
-        std::vector<WCHAR> buffer(size + 1, u'x');
-        EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), size), size);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        EXPECT_EQ(buffer[size - 1], 0);
-        EXPECT_EQ(buffer[size], u'x') << "nothing written past the buffer";
-    }
-}
-
 // The loader's order: the program's directory, the current directory, then
 // PATH; names in any case; a directory is no match.
 TEST(PosixPlatform, SearchPathLooksWhereTheLoaderLooksInAnyCase) {
@@ -291,22 +275,6 @@ TEST(PosixPlatform, SearchPathLooksWhereTheLoaderLooksInAnyCase) {
     setenv("PATH", savedPath.c_str(), 1);
 }
 
-TEST(PosixPlatform, SystemTextsFillTheirInsertsFromAnArray) {
-    char text[256];
-    const char* path = "C:\\bin\\server\\jvm.dll";
-    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(path)};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
-                                  ERROR_BAD_EXE_FORMAT, 0, text, sizeof text, arguments);
-    EXPECT_EQ(std::string(text, length), std::string(path) + " is not a valid Win32 application.\r\n");
-    length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_BAD_EXE_FORMAT,
-                            0, text, sizeof text, nullptr);
-    EXPECT_EQ(std::string(text, length), "%1 is not a valid Win32 application.\r\n");
-    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, ERROR_BAD_EXE_FORMAT,
-                             0, text, 10, arguments),
-              0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-}
-
 // Only a terminal is a console; a pipe and a file are what they are.
 TEST(PosixPlatform, StandardHandlesTellAConsoleFromAPipeAndAFile) {
     ScratchDirectory scratch;
@@ -332,32 +300,6 @@ TEST(PosixPlatform, StandardHandlesTellAConsoleFromAPipeAndAFile) {
     dup2(saved, 2);
     close(saved);
     close(pipeEnds[0]);
-}
-
-TEST(PosixPlatform, FilesOpenAsOnWindows) {
-    ScratchDirectory scratch;
-    const std::string windowsDir = Installation::WindowsForm(scratch.path);
-    EXPECT_EQ(CreateFileA(windowsDir.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE)
-        << "a directory needs FILE_FLAG_BACKUP_SEMANTICS";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(GetFileAttributesA(windowsDir.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(GetFileAttributesA((windowsDir + "\\none").c_str()), INVALID_FILE_ATTRIBUTES);
-
-    Installation::WriteFile(scratch.path + "/f", "0123456789");
-    HANDLE file =
-        CreateFileA((windowsDir + "\\f").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    char bytes[4];
-    DWORD got = 0;
-    EXPECT_EQ(SetFilePointer(file, 7, nullptr, FILE_BEGIN), 7u);
-    EXPECT_TRUE(ReadFile(file, bytes, sizeof bytes, &got, nullptr));
-    EXPECT_EQ(std::string(bytes, got), "789");
-    EXPECT_EQ(SetFilePointer(file, 100, nullptr, FILE_BEGIN), 100u) << "past the end is allowed";
-    EXPECT_TRUE(ReadFile(file, bytes, sizeof bytes, &got, nullptr));
-    EXPECT_EQ(got, 0u);
-    EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-    EXPECT_TRUE(CloseHandle(file));
 }
 
 }  // namespace

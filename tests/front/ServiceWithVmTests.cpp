@@ -278,27 +278,4 @@ INSTANTIATE_TEST_SUITE_P(
                          "status 1 0 0 0x101\n"}),
     [](const ::testing::TestParamInfo<VmEndingCase>& info) { return std::string(info.param.name); });
 
-// A stop that throws is reported as one event of its own, and the service
-// still stops cleanly: the stop was asked for, and recovery must not restart
-// the server.
-TEST_F(ServiceWithVm, StopThatThrowsIsReportedAndStillAStop) {
-    install.installStandinVm("fail=stop\nthrowable=java.io.IOException: flush failed");
-    FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
-    RunAsServiceCountingStops();
-
-    auto reports = FakeServiceManager::StatusReports();
-    ASSERT_EQ(reports.size(), 4u);
-    ExpectReport(reports[3], SERVICE_STOPPED, std::this_thread::get_id());
-    auto events = FakeEventLog::Events();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].eventId, 3u);
-    EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
-    EXPECT_EQ(events[0].category, 1u);
-    EXPECT_EQ(events[0].strings, (std::vector<std::string>{"Exception occurs stopping the Kernel",
-                                                           "java.io.IOException: flush failed\n\n"
-                                                           "java.io.IOException: flush failed\n"
-                                                           "\tat com.halvern.standin.Kernel.start(Kernel.java:42)"}));
-    EXPECT_TRUE(EntriesOf(install.standinLog(), "CallWithExceptionPending").empty());
-}
-
 }  // namespace
