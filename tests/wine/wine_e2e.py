@@ -1354,16 +1354,24 @@ class Leg:
             self.expect_equal("%s under blanks: C:\\Program.exe never ran" % program, self.planted_ran(), None)
             self.forget_planted_runs()
 
-    def run(self):
+    def run_programs(self):
         for row in self.table.programs:
             self.run_program(row)
             self.run_source_follows(row)
             self.run_unnamable_folder(row)
-        self.run_check(self.table.programs[0])
-        self.run_modular(self.table.programs[0])
-        self.run_console_code_page(self.table.programs[0])
-        self.run_signed()
-        self.run_blanks()
+
+    def run(self, only=()):
+        """Every case; with `only`, just the cases of those names (a developer's quick loop)."""
+        first = self.table.programs[0]
+        cases = [("programs", self.run_programs),
+                 ("check", lambda: self.run_check(first)),
+                 ("modular", lambda: self.run_modular(first)),
+                 ("console_code_page", lambda: self.run_console_code_page(first)),
+                 ("signed", self.run_signed),
+                 ("blanks", self.run_blanks)]
+        for name, case in cases:
+            if not only or name in only:
+                case()
 
 
 # --- The legs ----------------------------------------------------------------
@@ -1408,6 +1416,8 @@ def main():
     parser.add_argument("--signed", action="append", default=[], metavar="DIR",
                         help="a folder of signed copies of the programs (tools/sign.sh); each is checked in the "
                              "leg of its bitness")
+    parser.add_argument("--only", action="append", default=[], metavar="CASE",
+                        help="run only this case of each leg (program, check, ...); may be repeated")
     args = parser.parse_args()
     tables = args.programs or [os.path.join(source_dir, "build", preset, "programs.json")
                                for preset in ("win64", "win32")]
@@ -1440,7 +1450,7 @@ def main():
                           flush=True)
                     other = [t.standin_jvm for t in other_tables if t.bits != table.bits]
                     leg = Leg(results, wine, name, table, loader, signed_dirs, other[0] if other else None)
-                    leg.run()
+                    leg.run(args.only)
                     signed_checked |= leg.signed_checked
             for directory in signed_dirs:
                 if directory in signed_checked:
