@@ -42,7 +42,7 @@ import halvern_install  # noqa: E402
 from halvern_install import kernel_calls, recorded, recorded_options  # noqa: E402
 
 WINE_DIR = "/usr/lib/wine"
-EVENT_CHANNELS = "-all,fixme+advapi,err+eventlog,trace+eventlog"
+EVENT_CHANNELS = "-all,fixme+advapi,err+eventlog,warn+eventlog,trace+eventlog"
 SERVICE_CURRENT_KEY = r"HKLM\System\CurrentControlSet\Control\ServiceCurrent"
 SERVICES_KEY = r"HKLM\System\CurrentControlSet\Services"
 # No control pipe will ever carry this index (see ConsoleStart).
@@ -116,6 +116,8 @@ EXPECTED_MESSAGES = {
 }
 # Events 3 (a stop that threw) and 4 (the VM ended the process) show the same way.
 EXPECTED_MESSAGES["MESSAGE.3"] = EXPECTED_MESSAGES["MESSAGE.4"] = EXPECTED_MESSAGES["MESSAGE.2"]
+# So does event 6 (the init file is not read as it is written).
+EXPECTED_MESSAGES["MESSAGE.6"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # Stop and preshutdown: the kernel's stop runs before Windows shuts down.
 CONTROLS_ACCEPTED = "0x101"
 # The options that hand the VM the host's hooks close every option list.
@@ -426,9 +428,9 @@ class Wine:
 REGISTER_LINE = re.compile(r'^([0-9a-f]+):fixme:advapi:RegisterEventSourceA \((.*?),"(.*)"\): stub$')
 REPORT_LINE = re.compile(r"^([0-9a-f]+):fixme:advapi:ReportEvent[AW] \((\w+),0x(\w+),0x(\w+),0x(\w+),(\w+),"
                          r"0x(\w+),0x(\w+),(\w+),(\w+)\): stub$")
-# An error entry's strings come on the err class, an information entry's on
-# trace; Wine cuts a long string, ending it in "...".
-MESSAGE_LINE = re.compile(r'^([0-9a-f]+):(?:err|trace):eventlog:ReportEventW L"(.*)"(?:\.\.\.)?$')
+# An error entry's strings come on the err class, a warning's on warn, an
+# information entry's on trace; Wine cuts a long string, ending it in "...".
+MESSAGE_LINE = re.compile(r'^([0-9a-f]+):(?:err|warn|trace):eventlog:ReportEventW L"(.*)"(?:\.\.\.)?$')
 DEBUG_ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|[0-7]{1,3}|.)")
 
 
@@ -1258,6 +1260,48 @@ class Leg:
         self.check("%s on a modular VM: the kernel started and stopped" % program,
                    [c[0] for c in kernel_calls(tree.standin_events())] == ["start", "stop"], done.describe())
 
+    def run_init_file_utf16(self, row):
+        """An init file saved as UTF-16, with and without its byte-order mark:
+        check names it a problem and lists its lines as they would read; a
+        service start runs without its options and writes one warning, event 6."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "utf16", program.lower()], row)
+        self.console(path, ["install"])
+        text = (INIT_TEXT % program.encode()).decode()
+        count = text.count("\n") + (0 if text.endswith("\n") else 1)
+        would_be = ["line %d would be: %s" % (number, masked(line.rstrip(" \t")))
+                    for number, line in enumerate(text.split("\r\n"), 1) if line.strip()]
+        init_options = [option % program if "%s" in option else option for option in INIT_OPTIONS]
+        options = [option for option in self.expected_options(program) if option not in init_options]
+        init_file = path.rsplit("\\", 1)[0] + "\\" + row.init_file_name
+        warning = (2, 6, "The init file is not read as it is written",
+                   [init_file + "\nsaved as UTF-16: the start reads none of its %d lines; save it as ANSI" % count])
+        for name, content in [("with its byte-order mark", b"\xff\xfe" + text.encode("utf-16-le")),
+                              ("without one", text.encode("utf-16-le"))]:
+            with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
+                f.write(content)
+            done = self.console(path, ["check"])
+            # 0 while check's exit code tells only whether a start reaches the VM.
+            self.expect_equal("%s: check on an init file saved as UTF-16 %s" % (program, name),
+                              (done.code, done.text()),
+                              (0, self.expected_check(row, path, init=[
+                                  "problem: %s is saved as UTF-16: a start reads none of its %d lines; save it as "
+                                  "ANSI, e.g. `Set-Content -Encoding Default`" % (row.init_file_name, count)]
+                                  + would_be + ["0 options from it"],
+                                  options=[masked(option) for option in options],
+                                  last="1 problem: the init file is saved as UTF-16")))
+            tree.clear_standin_log()
+            state, log = self.start_service(service)
+            self.expect_state("%s: a start on an init file saved as UTF-16 %s runs" % (program, name), state,
+                              SERVICE_RUNNING, 0, 0)
+            self.expect_equal("%s: ... with none of its options" % program, recorded_options(tree.standin_events()),
+                              options)
+            self.check("%s: ... and one warning, event 6" % program, *entry_facts(event_entries(log), service, warning))
+            state, _ = self.stop_service(service)
+            self.expect_state("%s: ... and stops" % program, state, SERVICE_STOPPED, 0, 0)
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+
     def run_signed(self):
         """The signed copies of this leg's programs (--signed): signed, and
         still the same programs: usage, version resource, manifest."""
@@ -1367,6 +1411,7 @@ class Leg:
                  ("check", lambda: self.run_check(first)),
                  ("modular", lambda: self.run_modular(first)),
                  ("console_code_page", lambda: self.run_console_code_page(first)),
+                 ("init_file_utf16", lambda: self.run_init_file_utf16(first)),
                  ("signed", self.run_signed),
                  ("blanks", self.run_blanks)]
         for name, case in cases:
