@@ -34,6 +34,7 @@ static void SayVerdict() {
     EndLine();
 }
 
+
 int RunCheck() {
     BeginReport();
     CheckContext context;
