@@ -132,7 +132,8 @@ static int PrintMessages(const char* path) {
         snprintf(key, sizeof key, "MESSAGE.%lu", (unsigned long)id);
         if (FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0, text,
                            sizeof text, (va_list*)strings) == 0) {
-            if (GetLastError() != ERROR_MR_MID_NOT_FOUND) failed = Failed(key);  /* an id the table lacks */
+            /* An id the table lacks is left out. */
+            if (GetLastError() != ERROR_MR_MID_NOT_FOUND) failed = Failed(key);
         } else {
             PrintEscaped(key, text);
         }
