@@ -150,7 +150,8 @@ VM_ENDINGS = [
     ("the VM aborts while the kernel runs", "abort-after-start\n", False, None,
      (1, 4, "The Java VM aborted",
       ["The Java VM aborted while the kernel was running.\nWhat it printed last:\n"
-       "# A fatal error has been detected by the stand-in VM\nIts error report, hs_err_pid", ".log, is normally in "])),
+       "# A fatal error has been detected by the stand-in VM\nIts error report was not found; looked for ",
+       "\\hs_err_pid", ".log and "])),
     ("the kernel's stop calls exit(0)", "exit-in-stop=0\n", True, (1, 0, 0), None),
     ("the kernel's stop calls exit(5)", "exit-in-stop=5\n", True, (1, 0, 0),
      (1, 4, "The Java VM ended the process",
@@ -431,19 +432,24 @@ REPORT_LINE = re.compile(r"^([0-9a-f]+):fixme:advapi:ReportEvent[AW] \((\w+),0x(
 # An error entry's strings come on the err class, a warning's on warn, an
 # information entry's on trace; Wine cuts a long string, ending it in "...".
 MESSAGE_LINE = re.compile(r'^([0-9a-f]+):(?:err|warn|trace):eventlog:ReportEventW L"(.*)"(?:\.\.\.)?$')
-DEBUG_ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|[0-7]{1,3}|.)")
+# A wide string shows a character beyond ASCII as a backslash and four hex
+# digits, one UTF-16 unit.
+DEBUG_ESCAPE = re.compile(r"\\([0-9a-fA-F]{4}|x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|[0-7]{1,3}|.)")
 
 
 def unescaped(text):
     """A string as Wine's debug channel printed it, with its escapes undone."""
     def one(match):
         code = match.group(1)
+        if len(code) == 4 and code[0] not in "xu":
+            return chr(int(code, 16))
         if code[0] in "xu" and len(code) > 1:
             return chr(int(code[1:], 16))
         if code[0] in "01234567":
             return chr(int(code, 8))
         return {"n": "\n", "r": "\r", "t": "\t"}.get(code, code)
-    return DEBUG_ESCAPE.sub(one, text)
+    # A character beyond the BMP comes as two units, a surrogate pair.
+    return DEBUG_ESCAPE.sub(one, text).encode("utf-16", "surrogatepass").decode("utf-16", "replace")
 
 
 def event_entries(log_text):
@@ -1243,6 +1249,46 @@ class Leg:
         self.expect_equal("%s from a Cyrillic folder: no library was loaded" % program, tree.standin_events(), [])
         self.remove_leftover(service)
 
+    def run_text_beyond_ascii(self, row):
+        """An option and a jar whose names go beyond ASCII, in the ANSI code
+        page (1252) as the init file and Windows hold them: a create
+        failure's event names both as they are."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "ansi", program.lower()], row)
+        with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
+            f.write("-Dsite.name=Donn\u00e9es\r\n".encode("cp1252"))
+        open(os.path.join(tree.jar_dir, "caf\u00e9.jar"), "wb").close()
+        with tree.standin_configured("fail=create\n"):
+            done = self.console(path, ["run"], stdin=b"\n\n", locale="C.UTF-8")
+        self.check("%s: a create failure names an option and a jar beyond ASCII as they are" % program,
+                   *failure_entry_facts(event_entries(done.err.decode("latin-1")), service, "Error creating JVM",
+                                        ["\n-Dsite.name=Donn\u00e9es\n", "..\\lib\\util\\caf\u00e9.jar"]))
+
+    def run_error_report_place(self, row):
+        """A VM that aborts while the kernel runs, its -XX:ErrorFile in
+        another folder: the abort event names the report it wrote there."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "crash", program.lower()], row)
+        home = path.rsplit("\\bin\\", 1)[0]
+        crashes = os.path.join(tree.home, "crashes")
+        os.makedirs(crashes)
+        with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
+            f.write(("-XX:ErrorFile=%s\\crashes\\vm_%%p_crash.log\r\n" % home).encode())
+        with tree.standin_configured("abort-after-start\ncrash-report\n"):
+            session = self.console(path, ["run"], stdin=None)
+            session.wait_for_output((path + "Press <ENTER> to start\r\n").encode())
+            session.send(b"\n")
+            exit_code = session.wait_for_exit()
+            session.close()
+        written = os.listdir(crashes)
+        self.check("%s: an abort with -XX:ErrorFile elsewhere: the report is there" % program,
+                   exit_code == 1 and len(written) == 1, "exit %r, written %r, err %r" % (exit_code, written,
+                                                                                        session.err[-2000:]))
+        self.check("%s: an abort with -XX:ErrorFile elsewhere: event 4 names it" % program,
+                   *entry_facts(event_entries(session.err.decode("latin-1")), service,
+                                (1, 4, "The Java VM aborted",
+                                 ["\nIts error report: %s\\crashes\\%s" % (home, "".join(written[:1]))])))
+
     @staticmethod
     def usage(row, path):
         return "\r\n%sUsage:\r\n\t%s [install|uninstall]\r\n" % (row.banner_line.replace("\n", "\r\n"), path)
@@ -1412,6 +1458,8 @@ class Leg:
                  ("modular", lambda: self.run_modular(first)),
                  ("console_code_page", lambda: self.run_console_code_page(first)),
                  ("init_file_utf16", lambda: self.run_init_file_utf16(first)),
+                 ("text_beyond_ascii", lambda: self.run_text_beyond_ascii(first)),
+                 ("error_report_place", lambda: self.run_error_report_place(first)),
                  ("signed", self.run_signed),
                  ("blanks", self.run_blanks)]
         for name, case in cases:
