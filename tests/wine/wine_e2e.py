@@ -158,6 +158,17 @@ VM_ENDINGS = [
       ["java.io.IOException: flush failed\n\njava.io.IOException: flush failed\n\tat "])),
 ]
 
+# A VM that ends the process once its end was claimed adds nothing: name,
+# standin.conf, whether the service is stopped, the service's last state,
+# the one event (as in VM_ENDINGS), and the stand-in's log entry for the
+# second ending, awaited for a while.
+SECOND_ENDINGS = [
+    ("the VM exits with 6 after the kernel's stop returned", "exit-after-stop=6\n", True, (1, 0, 0), None, "VmExit"),
+    ("the VM aborts on its way out of exit(7)", "exit-after-start=7\nabort-after-exit\n", False, (1, 1066, 7),
+     (1, 4, "The Java VM ended the process",
+      ["The Java VM ended the process with exit code 7 while the kernel was running."]), "VmAbort"),
+]
+
 # What every program's version resource holds beside the program table's
 # strings: an application (VFT_APP) for Windows NT (VOS_NT_WINDOWS32), no
 # debug or pre-release flags, US English strings in Unicode (0409, 04b0).
@@ -1354,6 +1365,110 @@ class Leg:
             self.expect_equal("%s under blanks: C:\\Program.exe never ran" % program, self.planted_ran(), None)
             self.forget_planted_runs()
 
+    def start_wait_loop(self, service):
+        """Microsoft's documented start-wait loop over sc query: poll every
+        tenth of the wait hint (1 to 10 s), and give up when the check point
+        has not moved within the wait hint. Returns the states seen, as
+        (state, check point, wait hint), the last one included."""
+        state = self.wine.service_state(service) or {}
+        seen = [(state.get("STATE"), state.get("CHECKPOINT"), state.get("WAIT_HINT"))]
+        last_move, old_check_point = time.monotonic(), state.get("CHECKPOINT", 0)
+        while state.get("STATE") == SERVICE_START_PENDING:
+            time.sleep(min(max(state.get("WAIT_HINT", 0) / 10, 1000), 10000) / 1000)
+            state = self.wine.service_state(service) or {}
+            seen.append((state.get("STATE"), state.get("CHECKPOINT"), state.get("WAIT_HINT")))
+            if state.get("CHECKPOINT", 0) > old_check_point:
+                last_move, old_check_point = time.monotonic(), state.get("CHECKPOINT", 0)
+            elif time.monotonic() - last_move > state.get("WAIT_HINT", 0) / 1000:
+                break  # no progress within the wait hint: the loop's caller reports a failure
+        return seen
+
+    def run_slow_kernel(self, row):
+        """A kernel whose start takes 12 s and whose stop 20 s: while it
+        starts, the service accepts no control, shows a rising check point
+        and a wait hint of 30 s, so a stop is refused and a client that
+        follows the documented start-wait loop sees it running; sc stop
+        returns at once with stop pending, the check point rises, and stopped
+        follows the kernel's stop. A quick stop is stopped at once."""
+        program, service = row.name, row.service_name
+        name = "%s with a slow kernel" % program
+        path, tree = self.lay_out(["halvern", self.name, "slow", program.lower()], row)
+        self.console(path, ["install"])
+        tree.set_standin_conf("sleep-in-start=12000\nsleep-in-stop=20000\n")
+        self.wine.tool("sc", "start", service)
+        controls = run([self.loader, self.resource_table["reader"] or "(none)", "--controls", service], self.wine.env)
+        stop = self.wine.tool("sc", "stop", service)
+        after_stop = (self.wine.service_state(service) or {}).get("STATE")
+        seen = self.start_wait_loop(service)
+        pending = [s for s in seen if s[0] == SERVICE_START_PENDING]
+        self.expect_equal("%s: start pending accepts no control" % name, controls.text().split(),
+                          ["State=%d" % SERVICE_START_PENDING, "ControlsAccepted=0x0"])
+        self.check("%s: sc stop during the start is refused" % name,
+                   stop.code != 0 and after_stop == SERVICE_START_PENDING, "%s, then state %r" % (stop.describe(), after_stop))
+        self.check("%s: start pending with a wait hint of 30 s and a rising check point" % name,
+                   pending and all(s[2] == 30000 for s in pending) and pending[0][1] >= 1
+                   and pending[-1][1] > pending[0][1], "seen %r" % (seen,))
+        self.expect_equal("%s: the documented start-wait loop sees it running" % name, seen[-1][0], SERVICE_RUNNING)
+        self.expect_equal("%s: the start completed, and no stop ran beside it" % name,
+                          [c[0] for c in kernel_calls(tree.standin_events())], ["start"])
+
+        began = time.monotonic()
+        stop = self.wine.tool("sc", "stop", service)
+        returned = time.monotonic() - began
+        state = self.wine.service_state(service) or {}
+        check_points = []
+        while state.get("STATE") == SERVICE_STOP_PENDING and time.monotonic() - began < STATE_TIMEOUT:
+            check_points.append(state.get("CHECKPOINT"))
+            time.sleep(1)
+            state = self.wine.service_state(service) or {}
+        stopped_after = time.monotonic() - began
+        print("-- %s: start pending as the start-wait loop saw it (state, check point, wait hint): %r; check points "
+              "while stop pending: %r; sc stop returned after %.1f s, stopped after %.1f s"
+              % (name, seen, check_points, returned, stopped_after), flush=True)
+        self.check("%s: sc stop returns within 5 s, showing stop pending" % name,
+                   returned < 5 and "STOP_PENDING" in stop.text(), "%.1f s: %s" % (returned, stop.describe()))
+        self.check("%s: the check point rises while the kernel stops" % name,
+                   len(set(check_points)) > 1 and check_points == sorted(check_points), "seen %r" % check_points)
+        self.check("%s: stopped, once the kernel's stop returned" % name,
+                   state.get("STATE") == SERVICE_STOPPED and stopped_after >= 20, "%.1f s: %r" % (stopped_after, state))
+
+        tree.set_standin_conf(None)
+        self.start_service(service)
+        stop = self.wine.tool("sc", "stop", service)
+        self.check("%s: a quick stop is stopped at once" % program, " 1  STOPPED" in stop.text(), stop.describe())
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+
+    def run_second_ending(self, row):
+        """The VM ending the process after the service's end was claimed
+        (SECOND_ENDINGS): one event, and the claimed end's last state."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "second-ending", program.lower()], row)
+        self.console(path, ["install"])
+        for name, conf, stop, final_state, event, last_act in SECOND_ENDINGS:
+            tree.clear_standin_log()
+            tree.set_standin_conf(conf)
+            offset = self.wine.log_size()
+            self.wine.tool("sc", "start", service)
+            state = self.wine.wait_settled(service)
+            if stop:
+                self.wine.tool("sc", "stop", service)
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline and not recorded(tree.standin_events(), last_act):
+                time.sleep(0.2)
+            time.sleep(1)  # room for a second event, which must not come
+            state = self.wine.wait_settled(service)
+            self.expect_state("%s: %s: the service's last state" % (program, name), state, *final_state)
+            self.check("%s: %s: one event, or none" % (program, name),
+                       *entry_facts(event_entries(self.wine.log_since(offset)), service, event))
+            # Here the process ends with its stopped report, so the VM's
+            # second ending seldom comes to run: the native tests, whose
+            # service manager keeps the process, are the ones that reach it.
+            print("-- %s: %s: the stand-in's last act: %s" % (program, name, tree.standin_events()[-1:]), flush=True)
+        tree.set_standin_conf(None)
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+
     def run_programs(self):
         for row in self.table.programs:
             self.run_program(row)
@@ -1368,7 +1483,9 @@ class Leg:
                  ("modular", lambda: self.run_modular(first)),
                  ("console_code_page", lambda: self.run_console_code_page(first)),
                  ("signed", self.run_signed),
-                 ("blanks", self.run_blanks)]
+                 ("blanks", self.run_blanks),
+                 ("slow_kernel", lambda: self.run_slow_kernel(first)),
+                 ("second_ending", lambda: self.run_second_ending(first))]
         for name, case in cases:
             if not only or name in only:
                 case()
