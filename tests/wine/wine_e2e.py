@@ -118,6 +118,9 @@ EXPECTED_MESSAGES = {
 EXPECTED_MESSAGES["MESSAGE.3"] = EXPECTED_MESSAGES["MESSAGE.4"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # Stop and preshutdown: the kernel's stop runs before Windows shuts down.
 CONTROLS_ACCEPTED = "0x101"
+# What check says of the preshutdown time-out install sets.
+PRESHUTDOWN_LINE = ("before a reboot, the service manager waits up to 3 minutes for the kernel's stop (its preshutdown "
+                    "time-out)")
 # The options that hand the VM the host's hooks close every option list.
 HOOK_OPTIONS = ["vfprintf", "exit", "abort"]
 
@@ -988,7 +991,8 @@ class Leg:
         blocks = [
             ("The program", ["%s, %s" % (path, bits)]),
             ("The service " + row.service_name,
-             service or ["installed: demand start, account LocalSystem", "its command line names this program"]),
+             service or ["installed: demand start, account LocalSystem", "its command line names this program",
+                         PRESHUTDOWN_LINE]),
             ("The event source " + row.service_name, source or ["registered for this program"]),
             ("The VM library", [bin_windows + "\\\\server\\jvm.dll"] + (library or [
                 "%s, as this program" % bits, "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM",
@@ -1088,7 +1092,8 @@ class Leg:
                           (done.code, done.text()), (0, self.expected_check(row, second, service=[
                               "installed: demand start, account LocalSystem",
                               "problem: its command line names another copy of the program, which the service "
-                              "manager starts: %s; to start this one, run uninstall, then install from here" % path],
+                              "manager starts: %s; to start this one, run uninstall, then install from here" % path,
+                              PRESHUTDOWN_LINE],
                               source=["notice: registered for another copy of this program, whose texts Event Viewer "
                                       "shows: %s; install from here moves it here" % path],
                               last="1 problem: the service starts another copy of the program")))
