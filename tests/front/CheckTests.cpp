@@ -190,6 +190,10 @@ TEST_F(Check, JudgesTheServiceAndItsEventSourceWithoutChangingThem) {
         std::string sourceBlock;
     };
     const std::string here = programPath_;
+    // 10 s: the default of current Windows, for a service not registered by this install.
+    const char* const kShortTimeOut =
+        "  notice: before a reboot, the service manager waits only 10 s for the kernel's stop (its preshutdown "
+        "time-out), then ends it: run uninstall, then install, which sets 3 minutes\n";
     const Case cases[] = {
         {"nothing registered",
          {},
@@ -198,10 +202,12 @@ TEST_F(Check, JudgesTheServiceAndItsEventSourceWithoutChangingThem) {
          "The event source AlderSvc\n  notice: not registered: Event Viewer shows the service's events without "
          "their text; install registers it\n"},
         {"registered here",
-         {{"AlderSvc", "Halvern Alder Service", here, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, false}},
+         {{"AlderSvc", "Halvern Alder Service", here, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, false,
+           "LocalSystem", 180000}},
          here,
          "The service AlderSvc\n  installed: demand start, account LocalSystem\n  its command line names this "
-         "program\n",
+         "program\n  before a reboot, the service manager waits up to 3 minutes for the kernel's stop (its "
+         "preshutdown time-out)\n",
          "The event source AlderSvc\n  registered for this program\n"},
         {"registered from another folder, disabled, under another account",
          {{"AlderSvc", "Halvern Alder Service", "\"" + elsewhere + "\"", SERVICE_WIN32_OWN_PROCESS, SERVICE_DISABLED,
@@ -210,7 +216,7 @@ TEST_F(Check, JudgesTheServiceAndItsEventSourceWithoutChangingThem) {
          "The service AlderSvc\n  problem: installed: disabled, account .\\halvern: the service manager will not "
          "start it\n  problem: its command line names another copy of the program, which the service manager "
          "starts: " +
-             elsewhere + "; to start this one, run uninstall, then install from here\n",
+             elsewhere + "; to start this one, run uninstall, then install from here\n" + kShortTimeOut,
          "The event source AlderSvc\n  notice: registered for another copy of this program, whose texts Event "
          "Viewer shows: " +
              elsewhere + "; install from here moves it here\n"},
@@ -219,7 +225,8 @@ TEST_F(Check, JudgesTheServiceAndItsEventSourceWithoutChangingThem) {
            false}},
          "C:\\Gone\\Other.dll",
          "The service AlderSvc\n  installed: automatic start, account LocalSystem\n  its command line names this "
-         "program\n",
+         "program\n" +
+             std::string(kShortTimeOut),
          "The event source AlderSvc\n  notice: registered for a file that is not there, so Event Viewer cannot show "
          "the texts of the service's events: C:\\Gone\\Other.dll; install from here takes it over\n"},
     };
@@ -252,7 +259,20 @@ TEST_F(Check, AnUnquotedPathWithABlankIsAProblem) {
     EXPECT_EQ(Block("The service"),
               "The service AlderSvc\n  installed: demand start, account LocalSystem\n  problem: its command line "
               "names this program without quotes, though its path has a blank: the service manager may start another "
-              "program first; run uninstall, then install\n");
+              "program first; run uninstall, then install\n  notice: before a reboot, the service manager waits only "
+              "10 s for the kernel's stop (its preshutdown time-out), then ends it: run uninstall, then install, which "
+              "sets 3 minutes\n");
+}
+
+// A time-out the service manager will not tell is a notice.
+TEST_F(Check, SaysWhenThePreshutdownTimeOutCannotBeRead) {
+    FakeServiceManager::AddService(
+        {"AlderSvc", "Halvern Alder Service", programPath_, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, false});
+    FakeServiceManager::Refuse(FakeServiceManager::Call::QueryConfig2, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Block("The service"),
+              "The service AlderSvc\n  installed: demand start, account LocalSystem\n  its command line names this "
+              "program\n  notice: its preshutdown time-out could not be read: QueryServiceConfig2A failed: Windows "
+              "error 5: Access is denied.\n");
 }
 
 }  // namespace

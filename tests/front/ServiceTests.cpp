@@ -63,12 +63,8 @@ TEST_F(ServiceProgram, FailedStartIsReportedAsAServiceSpecificFailure) {
     EXPECT_EQ(registrations[0].serviceName, ProgramUnderTest().serviceName);
     EXPECT_EQ(registrations[0].thread, FakeServiceManager::ServiceThread());
 
-    auto reports = FakeServiceManager::StatusReports();
-    ASSERT_EQ(reports.size(), 2u);
-    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread(), NO_ERROR, 0,
-                 kAcceptedWhileStarting);
-    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1,
-                 kAcceptedWhileStarting);
+    EXPECT_EQ(DescribeReports(),
+              (std::vector<std::string>{"START_PENDING 1 30000 0x0 0/0 service", "STOPPED 0 0 0x0 1066/1 service"}));
 
     // A stopped service gets no controls, so the kernel is never stopped.
     for (const auto& delivery : FakeServiceManager::ControlDeliveries()) EXPECT_FALSE(delivery.delivered);

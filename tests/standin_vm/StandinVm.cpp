@@ -23,7 +23,9 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <errno.h>
 #include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -577,12 +579,6 @@ void Print(const char* format, ...) {
 
 // The VM ends the process: the hook first, then the process ends at once
 // (no static destructors run under the host's other threads).
-[[noreturn]] void ExitVm(int code) {
-    Log({"VmExit", "code=" + std::to_string(code), ThreadField()});
-    if (exitHook != nullptr) exitHook(code);
-    _Exit(code);
-}
-
 // HotSpot's name for its error report: %p is the process id, %% a percent sign.
 std::string ExpandedReportName(const std::string& pattern) {
 #ifdef _WIN32
@@ -643,6 +639,15 @@ void WriteCrashReport() {
     _Exit(1);
 }
 
+// With abort-after-exit the VM crashes on its way out: the exit hook, then
+// the abort hook, as a VM does whose exit fails.
+[[noreturn]] void ExitVm(int code) {
+    Log({"VmExit", "code=" + std::to_string(code), ThreadField()});
+    if (exitHook != nullptr) exitHook(code);
+    if (Configured("abort-after-exit")) AbortVm();
+    _Exit(code);
+}
+
 // A heap HotSpot cannot reserve: its two lines, the size through the
 // formats its platform's C runtime reads.
 [[noreturn]] void FailToReserveHeap() {
@@ -663,15 +668,22 @@ bool ConfNumber(const std::string& key, int* number) {
     return true;
 }
 
-// A thread of the VM's own that ends the process a moment after the start.
-[[noreturn]] void EndAfterAMoment() {
+void SleepMilliseconds(int milliseconds) {
 #ifdef _WIN32
-    Sleep(300);
+    Sleep(static_cast<DWORD>(milliseconds));
 #else
-    usleep(300 * 1000);
+    struct timespec left = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 #endif
+}
+
+// A thread of the VM's own that ends the process a moment after the
+// kernel's start or stop (method) returned.
+[[noreturn]] void EndAfterAMoment(const char* method) {
+    SleepMilliseconds(300);
     int code = 0;
-    if (ConfNumber("exit-after-start", &code)) {
+    if (ConfNumber(std::string("exit-after-") + method, &code)) {
         Print("stand-in: exiting with code %d\n", code);
         ExitVm(code);
     }
@@ -680,27 +692,32 @@ bool ConfNumber(const std::string& key, int* number) {
 }
 
 #ifdef _WIN32
-DWORD WINAPI EndingThread(LPVOID) { EndAfterAMoment(); }
+DWORD WINAPI EndingThread(LPVOID method) { EndAfterAMoment(static_cast<const char*>(method)); }
 
-void EndLater() { CreateThread(nullptr, 0, EndingThread, nullptr, 0, nullptr); }
+void EndLater(const char* method) { CreateThread(nullptr, 0, EndingThread, const_cast<char*>(method), 0, nullptr); }
 #else
-void* EndingThread(void*) { EndAfterAMoment(); }
+void* EndingThread(void* method) { EndAfterAMoment(static_cast<const char*>(method)); }
 
-void EndLater() {
+void EndLater(const char* method) {
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, EndingThread, nullptr) == 0) pthread_detach(thread);
+    if (pthread_create(&thread, nullptr, EndingThread, const_cast<char*>(method)) == 0) pthread_detach(thread);
 }
 #endif
 
-// What a kernel method does beside its call being logged: end the process
-// (exit-in-<method>=<code>, abort-in-<method>), arrange to end it later
-// (after start), or throw.
+// What a kernel method does beside its call being logged: take its time
+// (sleep-in-<method>=<ms>), then end the process (exit-in-<method>=<code>,
+// abort-in-<method>), arrange to end it later (after start, or after stop),
+// or throw.
 void RunKernelMethod(ThreadState* env, const std::string& name) {
     int code = 0;
+    if (ConfNumber("sleep-in-" + name, &code)) SleepMilliseconds(code);
     if (ConfNumber("exit-in-" + name, &code)) ExitVm(code);
     if (Configured("abort-in-" + name)) AbortVm();
     if (Failing(name)) Throw(env, ConfiguredThrowable());
-    if (name == "start" && (!ConfValues("exit-after-start").empty() || Configured("abort-after-start"))) EndLater();
+    if (name == "start" && (!ConfValues("exit-after-start").empty() || Configured("abort-after-start"))) {
+        EndLater("start");
+    }
+    if (name == "stop" && !ConfValues("exit-after-stop").empty()) EndLater("stop");
 }
 
 void CallVoid(JNIEnv* jniEnv, jobject object, jmethodID method, jobject argument) {

@@ -120,6 +120,9 @@ EXPECTED_MESSAGES["MESSAGE.3"] = EXPECTED_MESSAGES["MESSAGE.4"] = EXPECTED_MESSA
 EXPECTED_MESSAGES["MESSAGE.6"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # Stop and preshutdown: the kernel's stop runs before Windows shuts down.
 CONTROLS_ACCEPTED = "0x101"
+# What check says of the preshutdown time-out install sets.
+PRESHUTDOWN_LINE = ("before a reboot, the service manager waits up to 3 minutes for the kernel's stop (its preshutdown "
+                    "time-out)")
 # The options that hand the VM the host's hooks close every option list.
 HOOK_OPTIONS = ["vfprintf", "exit", "abort"]
 
@@ -159,6 +162,13 @@ VM_ENDINGS = [
     ("the kernel's stop throws", "fail=stop\nthrowable=java.io.IOException: flush failed\n", True, (1, 0, 0),
      (1, 3, "Exception occurs stopping the Kernel",
       ["java.io.IOException: flush failed\n\njava.io.IOException: flush failed\n\tat "])),
+    # Once the end is claimed, a VM that ends the process adds nothing. (Here
+    # the process ends with its stopped report, mostly before the VM's second
+    # ending comes to run; the native tests keep the process and reach it.)
+    ("the VM exits with 6 after the kernel's stop returned", "exit-after-stop=6\n", True, (1, 0, 0), None),
+    ("the VM aborts on its way out of exit(7)", "exit-after-start=7\nabort-after-exit\n", False, (1, 1066, 7),
+     (1, 4, "The Java VM ended the process",
+      ["The Java VM ended the process with exit code 7 while the kernel was running."])),
 ]
 
 # What every program's version resource holds beside the program table's
@@ -985,7 +995,8 @@ class Leg:
         blocks = [
             ("The program", ["%s, %s" % (path, bits)]),
             ("The service " + row.service_name,
-             service or ["installed: demand start, account LocalSystem", "its command line names this program"]),
+             service or ["installed: demand start, account LocalSystem", "its command line names this program",
+                         PRESHUTDOWN_LINE]),
             ("The event source " + row.service_name, source or ["registered for this program"]),
             ("The VM library", [bin_windows + "\\\\server\\jvm.dll"] + (library or [
                 "%s, as this program" % bits, "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM",
@@ -1085,7 +1096,8 @@ class Leg:
                           (done.code, done.text()), (0, self.expected_check(row, second, service=[
                               "installed: demand start, account LocalSystem",
                               "problem: its command line names another copy of the program, which the service "
-                              "manager starts: %s; to start this one, run uninstall, then install from here" % path],
+                              "manager starts: %s; to start this one, run uninstall, then install from here" % path,
+                              PRESHUTDOWN_LINE],
                               source=["notice: registered for another copy of this program, whose texts Event Viewer "
                                       "shows: %s; install from here moves it here" % path],
                               last="1 problem: the service starts another copy of the program")))
@@ -1444,6 +1456,80 @@ class Leg:
             self.expect_equal("%s under blanks: C:\\Program.exe never ran" % program, self.planted_ran(), None)
             self.forget_planted_runs()
 
+    def start_wait_loop(self, service):
+        """Microsoft's documented start-wait loop over sc query: poll every
+        tenth of the wait hint (1 to 10 s), and give up when the check point
+        has not moved within the wait hint. Returns the states seen, as
+        (state, check point, wait hint), the last one included."""
+        state = self.wine.service_state(service) or {}
+        seen = [(state.get("STATE"), state.get("CHECKPOINT"), state.get("WAIT_HINT"))]
+        last_move, old_check_point = time.monotonic(), state.get("CHECKPOINT", 0)
+        while state.get("STATE") == SERVICE_START_PENDING:
+            time.sleep(min(max(state.get("WAIT_HINT", 0) / 10, 1000), 10000) / 1000)
+            state = self.wine.service_state(service) or {}
+            seen.append((state.get("STATE"), state.get("CHECKPOINT"), state.get("WAIT_HINT")))
+            if state.get("CHECKPOINT", 0) > old_check_point:
+                last_move, old_check_point = time.monotonic(), state.get("CHECKPOINT", 0)
+            elif time.monotonic() - last_move > state.get("WAIT_HINT", 0) / 1000:
+                break  # no progress within the wait hint: the loop's caller reports a failure
+        return seen
+
+    def run_slow_kernel(self, row):
+        """A kernel whose start takes 12 s and whose stop 20 s: while it
+        starts, the service accepts no control, shows a rising check point
+        and a wait hint of 30 s, so a stop is refused and a client that
+        follows the documented start-wait loop sees it running; sc stop
+        returns at once with stop pending, the check point rises, and stopped
+        follows the kernel's stop. A quick stop is stopped at once."""
+        program, service = row.name, row.service_name
+        name = "%s with a slow kernel" % program
+        path, tree = self.lay_out(["halvern", self.name, "slow", program.lower()], row)
+        self.console(path, ["install"])
+        tree.set_standin_conf("sleep-in-start=12000\nsleep-in-stop=20000\n")
+        self.wine.tool("sc", "start", service)
+        controls = run([self.loader, self.resource_table["reader"] or "(none)", "--controls", service], self.wine.env)
+        stop = self.wine.tool("sc", "stop", service)
+        after_stop = (self.wine.service_state(service) or {}).get("STATE")
+        seen = self.start_wait_loop(service)
+        pending = [s for s in seen if s[0] == SERVICE_START_PENDING]
+        self.expect_equal("%s: start pending accepts no control" % name, controls.text().split(),
+                          ["State=%d" % SERVICE_START_PENDING, "ControlsAccepted=0x0"])
+        self.check("%s: sc stop during the start is refused" % name,
+                   stop.code != 0 and after_stop == SERVICE_START_PENDING, "%s, then state %r" % (stop.describe(), after_stop))
+        self.check("%s: start pending with a wait hint of 30 s and a rising check point" % name,
+                   pending and all(s[2] == 30000 for s in pending) and pending[0][1] >= 1
+                   and pending[-1][1] > pending[0][1], "seen %r" % (seen,))
+        self.expect_equal("%s: the documented start-wait loop sees it running" % name, seen[-1][0], SERVICE_RUNNING)
+        self.expect_equal("%s: the start completed, and no stop ran beside it" % name,
+                          [c[0] for c in kernel_calls(tree.standin_events())], ["start"])
+
+        began = time.monotonic()
+        stop = self.wine.tool("sc", "stop", service)
+        returned = time.monotonic() - began
+        state = self.wine.service_state(service) or {}
+        check_points = []
+        while state.get("STATE") == SERVICE_STOP_PENDING and time.monotonic() - began < STATE_TIMEOUT:
+            check_points.append(state.get("CHECKPOINT"))
+            time.sleep(1)
+            state = self.wine.service_state(service) or {}
+        stopped_after = time.monotonic() - began
+        print("-- %s: start pending as the start-wait loop saw it (state, check point, wait hint): %r; check points "
+              "while stop pending: %r; sc stop returned after %.1f s, stopped after %.1f s"
+              % (name, seen, check_points, returned, stopped_after), flush=True)
+        self.check("%s: sc stop returns within 5 s, showing stop pending" % name,
+                   returned < 5 and "STOP_PENDING" in stop.text(), "%.1f s: %s" % (returned, stop.describe()))
+        self.check("%s: the check point rises while the kernel stops" % name,
+                   len(set(check_points)) > 1 and check_points == sorted(check_points), "seen %r" % check_points)
+        self.check("%s: stopped, once the kernel's stop returned" % name,
+                   state.get("STATE") == SERVICE_STOPPED and stopped_after >= 20, "%.1f s: %r" % (stopped_after, state))
+
+        tree.set_standin_conf(None)
+        self.start_service(service)
+        stop = self.wine.tool("sc", "stop", service)
+        self.check("%s: a quick stop is stopped at once" % program, " 1  STOPPED" in stop.text(), stop.describe())
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+
     def run_programs(self):
         for row in self.table.programs:
             self.run_program(row)
@@ -1461,7 +1547,8 @@ class Leg:
                  ("text_beyond_ascii", lambda: self.run_text_beyond_ascii(first)),
                  ("error_report_place", lambda: self.run_error_report_place(first)),
                  ("signed", self.run_signed),
-                 ("blanks", self.run_blanks)]
+                 ("blanks", self.run_blanks),
+                 ("slow_kernel", lambda: self.run_slow_kernel(first))]
         for name, case in cases:
             if not only or name in only:
                 case()
