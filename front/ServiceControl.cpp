@@ -5,6 +5,7 @@
 #include "ServiceControl.h"
 
 #include "Kernel.h"
+#include "OutputLog.h"
 #include "ProductProfile.h"
 #include "VmEnding.h"
 
@@ -67,6 +68,7 @@ static void ReportState(DWORD state, DWORD controlsAccepted) {
 // that the service manager's recovery actions and monitoring see it. Called
 // by whoever claimed the kernel's end, on any thread.
 static void ReportStopped(DWORD serviceSpecificExitCode) {
+    EndOutputLog();  // before the process may end
     AcquireSRWLockExclusive(&StatusLock);
     SetStateLocked(SERVICE_STOPPED, kAcceptsNothing);
     ServiceStatus.status.dwWin32ExitCode = serviceSpecificExitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
@@ -199,6 +201,7 @@ static bool RegisterHandler() {
 void WINAPI ServiceMain(DWORD, LPSTR*) {
     if (!RegisterHandler()) return;
     SetFinalStatusReport(ReportStopped);
+    OpenOutputLog();
     // A start pending service accepts no control: a stop must not run
     // beside the kernel's start.
     ReportState(SERVICE_START_PENDING, kAcceptsNothing);

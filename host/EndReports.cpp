@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "Detail.h"
+#include "OutputLog.h"
 #include "ReportError.h"
 #include "ThrowableText.h"
 #include "VmOutput.h"
@@ -31,6 +32,7 @@ static void Report(Detail* detail, EventKind kind, const char* message) {
         return;
     }
     TrimLineEnds(detail);
+    AppendOutputLogPath(detail);
     WriteEvent(kind, message, detail->text);
     FreeDetail(detail);
 }

@@ -5,6 +5,7 @@
 
 #include "Detail.h"
 #include "LaunchLayout.h"
+#include "OutputLog.h"
 #include "PeImage.h"
 #include "ReportError.h"
 #include "SystemText.h"
@@ -29,12 +30,14 @@ static const char kNoDetail[] = "(no memory for the detail of this report)";
 // A stack trace ends in a line break; the event and the console add their
 // own. Gives the detail back.
 static void Report(Detail* detail, const char* message) {
+    NoteStartFailureInOutputLog(message);
     if (detail == nullptr) {
         ReportError(message, kNoDetail);
         return;
     }
     while (detail->length > 0 && (detail->text[detail->length - 1] == '\n' || detail->text[detail->length - 1] == '\r'))
         detail->text[--detail->length] = '\0';
+    AppendOutputLogPath(detail);
     ReportError(message, detail->text);
     FreeDetail(detail);
 }

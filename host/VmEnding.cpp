@@ -1,6 +1,7 @@
 #include "VmEnding.h"
 
 #include "EndReports.h"
+#include "OutputLog.h"
 #include "StartFailures.h"
 
 // Written by the thread that starts the kernel and by the stop; read by the
@@ -26,8 +27,7 @@ static void ReportFinalStatus(DWORD serviceSpecificExitCode) {
     if (KernelEnd.finalStatusReport != nullptr) KernelEnd.finalStatusReport(serviceSpecificExitCode);
 }
 
-static void HandleVmEnding(bool aborted, jint code) {
-    if (!ClaimKernelEnd()) return;
+static void ReportVmEnding(bool aborted, jint code) {
     switch (static_cast<KernelStage>(KernelEnd.stage)) {
         case KernelNotCreated:
             return;
@@ -52,6 +52,16 @@ static void HandleVmEnding(bool aborted, jint code) {
             ReportFinalStatus(0);
             return;
     }
+}
+
+// What the VM printed up to now, its fatal-error banner among it, is in the
+// output log and in the tail the event shows before anything is reported.
+static void HandleVmEnding(bool aborted, jint code) {
+    FlushOutputLog();
+    if (!ClaimKernelEnd()) return;
+    NoteVmEndingInOutputLog(aborted, code);
+    ReportVmEnding(aborted, code);
+    EndOutputLog();
 }
 
 void JNICALL VmExitHook(jint code) { HandleVmEnding(false, code); }

@@ -37,6 +37,7 @@ struct VmOutputRecord {
     volatile LONG tailLapped;  // more was printed than the ring holds
     volatile LONG started;
     volatile LONG echo;
+    VmOutputSink volatile sink;
 };
 
 static VmOutputRecord VmOutput;
@@ -44,6 +45,8 @@ static VmOutputRecord VmOutput;
 void EchoVmOutputOnConsole() { InterlockedExchange(&VmOutput.echo, 1); }
 
 void EndVmStartOutput() { InterlockedExchange(&VmOutput.started, 1); }
+
+void SendVmOutputTo(VmOutputSink sink) { VmOutput.sink = sink; }
 
 void RestartVmOutput(unsigned long tailPrinted) {
     memset(VmOutput.start, 0, sizeof VmOutput.start);
@@ -111,11 +114,23 @@ static void Keep(char* text, size_t length) {
         PrintAnsi(stderr, text);
         fflush(stderr);
     }
+    VmOutputSink sink = VmOutput.sink;
     if (VmOutput.started == 0) {
         KeepForStart(text, length);
-    } else {
+    } else if (sink == nullptr) {
         KeepInTail(text, length);
     }
+    if (sink != nullptr) sink(text, length);
+}
+
+// The newest bytes that are not NUL, as many as the ring holds.
+void KeepVmOutputTail(const char* text, size_t length) {
+    char kept[kVmOutputTailCapacity];
+    size_t count = 0;
+    for (size_t i = length; i > 0 && count < sizeof kept; --i)
+        if (text[i - 1] != '\0') kept[sizeof kept - ++count] = text[i - 1];
+    if (count == sizeof kept && length > count) InterlockedExchange(&VmOutput.tailLapped, 1);
+    if (count > 0) KeepInTail(kept + sizeof kept - count, count);
 }
 
 jint JNICALL VmPrintHook(FILE*, const char* format, va_list arguments) {

@@ -28,6 +28,14 @@ void EchoVmOutputOnConsole();
 // The kernel has started: what the VM prints from now on goes to the tail only.
 void EndVmStartOutput();
 
+// A service with an output log: the VM's words go to `sink` (the log's
+// pipe, null: no longer) instead of the tail, and whoever empties that pipe
+// keeps what it takes out through KeepVmOutputTail, so that the tail holds
+// all that was printed, in the order it was. NULs are left out.
+typedef void (*VmOutputSink)(const char* text, size_t length);
+void SendVmOutputTo(VmOutputSink sink);
+void KeepVmOutputTail(const char* text, size_t length);
+
 // Whether the VM printed anything before the kernel started.
 bool VmPrintedBeforeStart();
 

@@ -21,6 +21,7 @@ static const struct {
     {EVENTLOG_ERROR_TYPE, 4},        // VmEndedProcess
     {EVENTLOG_INFORMATION_TYPE, 4},  // VmExitedCleanly
     {EVENTLOG_WARNING_TYPE, 6},      // InitFileMisread
+    {EVENTLOG_WARNING_TYPE, 7},      // OutputLogUnavailable
 };
 
 static bool ShowingErrors = false;

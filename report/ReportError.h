@@ -5,11 +5,12 @@
 // name, each with two insertion strings: the fixed message, then the detail
 // (UTF-8; may be empty) that says why.
 enum EventKind {
-    KernelStartFailed,  // error, event 2
-    KernelStopFailed,   // error, event 3
-    VmEndedProcess,     // error, event 4: the VM ended the process or aborted
-    VmExitedCleanly,    // information, event 4: the VM ended the process with exit code 0
-    InitFileMisread,    // warning, event 6: the start reads the init file otherwise than it is written
+    KernelStartFailed,     // error, event 2
+    KernelStopFailed,      // error, event 3
+    VmEndedProcess,        // error, event 4: the VM ended the process or aborted
+    VmExitedCleanly,       // information, event 4: the VM ended the process with exit code 0
+    InitFileMisread,       // warning, event 6: the start reads the init file otherwise than it is written
+    OutputLogUnavailable,  // warning, event 7: the service's output log cannot be written
 };
 
 // Writes one event. The profile's echo prints both strings on standard

@@ -173,6 +173,26 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 
+// Writing files, folders, pipes and the local time (platform/posix/Pipes.cpp)
+#define GENERIC_WRITE 0x40000000L
+#define FILE_APPEND_DATA 0x0004
+#define FILE_READ_ATTRIBUTES 0x0080
+#define SYNCHRONIZE 0x00100000L
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_ALWAYS 2
+#define OPEN_ALWAYS 4
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_DISK_FULL 112L
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
+#define TIME_ZONE_ID_UNKNOWN 0
+#define TIME_ZONE_ID_STANDARD 1
+#define TIME_ZONE_ID_DAYLIGHT 2
+
 typedef struct _SERVICE_STATUS {
     DWORD dwServiceType;
     DWORD dwCurrentState;
@@ -226,6 +246,36 @@ typedef struct _FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 } FILETIME;
+
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    int64_t QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+// Only the biases are filled in here: the current offset is in Bias.
+typedef struct _TIME_ZONE_INFORMATION {
+    LONG Bias;
+    WCHAR StandardName[32];
+    SYSTEMTIME StandardDate;
+    LONG StandardBias;
+    WCHAR DaylightName[32];
+    SYSTEMTIME DaylightDate;
+    LONG DaylightBias;
+} TIME_ZONE_INFORMATION, *LPTIME_ZONE_INFORMATION;
 
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
@@ -354,6 +404,21 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 void WINAPI Sleep(DWORD dwMilliseconds);
 void WINAPI AcquireSRWLockExclusive(PSRWLOCK SRWLock);
 void WINAPI ReleaseSRWLockExclusive(PSRWLOCK SRWLock);
+
+// Pipes, standard handles, writing files and folders, the local time
+// (platform/posix/Pipes.cpp). SetStdHandle also puts the handle's file in
+// place of descriptor 1 or 2, where a library's C runtime writes.
+BOOL WINAPI CreatePipe(HANDLE* hReadPipe, HANDLE* hWritePipe, void* lpPipeAttributes, DWORD nSize);
+BOOL WINAPI PeekNamedPipe(HANDLE hNamedPipe, LPVOID lpBuffer, DWORD nBufferSize, LPDWORD lpBytesRead,
+                          LPDWORD lpTotalBytesAvail, LPDWORD lpBytesLeftThisMessage);
+BOOL WINAPI SetStdHandle(DWORD nStdHandle, HANDLE hHandle);
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, void* lpSecurityAttributes);
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformation);
+DWORD WINAPI GetTickCount(void);
 
 #ifdef __cplusplus
 }

@@ -67,8 +67,13 @@ extern "C" DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWO
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     std::string path = ToPosixPath(lpFileName);
     struct stat info;
+    // A symbolic link is a reparse point, as on Windows; the other
+    // attributes are its target's.
+    struct stat link;
+    DWORD linked =
+        !path.empty() && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
     if (!path.empty() && stat(path.c_str(), &info) == 0)
-        return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        return (S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL) | linked;
     if (path.empty() || errno == ENOTDIR) {
         SetLastError(ERROR_PATH_NOT_FOUND);
     } else if (errno == ENOENT) {

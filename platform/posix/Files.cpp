@@ -14,24 +14,20 @@
 
 #include <string>
 
+#include "OpenFile.h"
 #include "PathForm.h"
 #include "Waitables.h"
 
 namespace {
-
-// A handle: a file CreateFileA opened, or one of the standard handles,
-// which CloseHandle closes but cannot free.
-struct OpenFile {
-    int descriptor;
-    bool standard;
-};
 
 OpenFile standardHandles[] = {{0, true}, {1, true}, {2, true}};
 
 }  // namespace
 
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, void*,
-                                     DWORD dwCreationDisposition, DWORD, HANDLE) {
+                                     DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+    if (lpFileName != nullptr && dwDesiredAccess != GENERIC_READ)
+        return OpenFileForWriting(lpFileName, dwDesiredAccess, dwCreationDisposition, dwFlagsAndAttributes);
     if (lpFileName == nullptr || dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;

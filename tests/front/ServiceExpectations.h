@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <unistd.h>
+
 #include <stdio.h>
 
 #include <string>
@@ -14,6 +16,7 @@
 #include "FakeEventLog.h"
 #include "FakeServiceManager.h"
 #include "Installation.h"
+#include "OutputLog.h"
 #include "Program.h"
 #include "ScriptedModulePath.h"
 
@@ -45,17 +48,33 @@ inline std::vector<std::string> DescribeReports(std::thread::id handlerThread = 
 }
 
 // A test of the program as a service: fresh recording fakes, and "the
-// program" placed in a throw-away installation.
+// program" placed in a throw-away installation. A service points the
+// process's standard output and error into its output log: they are put
+// back, and the log closed, when the test ends.
 class ServiceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         FakeServiceManager::Reset();
         FakeEventLog::Reset();
         ScriptedModulePath::Set(install.windowsPathOf("Program.exe"));
+        savedOutput = dup(1);
+        savedErrors = dup(2);
     }
-    void TearDown() override { ScriptedModulePath::Reset(); }
+    void TearDown() override {
+        dup2(savedOutput, 1);
+        dup2(savedErrors, 2);
+        close(savedOutput);
+        close(savedErrors);
+        CloseOutputLog();
+        ScriptedModulePath::Reset();
+    }
+
+    // The service's output log as a test reads it.
+    std::string OutputLog() const { return Installation::ReadFile(install.root() / "logs" / "AlderSvc.log"); }
 
     Installation install;
+    int savedOutput = -1;  // the test's own standard output and error
+    int savedErrors = -1;
 };
 
 // Calls the program's entry point with these arguments (argv[0] first) and

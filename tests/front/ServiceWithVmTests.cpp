@@ -199,18 +199,24 @@ class VmEndsTheProcess : public ServiceWithVm, public ::testing::WithParamInterf
   protected:
     std::string Normalized(std::string text) const {
         const std::string bin = install.moduleDirectory().substr(0, install.moduleDirectory().size() - 1);
+        const std::string root = Installation::WindowsForm(install.root().string());
         const std::string pid = std::to_string(getpid());
         for (size_t at = 0; (at = text.find(bin, at)) != std::string::npos;) text.replace(at, bin.size(), "{bin}");
+        for (size_t at = 0; (at = text.find(root, at)) != std::string::npos;) text.replace(at, root.size(), "{root}");
         for (size_t at = 0; (at = text.find("pid" + pid, at)) != std::string::npos;)
             text.replace(at + 3, pid.size(), "{pid}");
         return text;
     }
 
-    // The service run, in the child: each report written down as it is made.
+    // The service run, in the child: each report written down as it is
+    // made, on the standard error the service found (it points its own
+    // into its output log).
     void RunWritingDown() {
         setenv("TMP", (install.bin() / "temp").c_str(), 1);
+        static FILE* transcript = fdopen(dup(2), "w");
+        setvbuf(transcript, nullptr, _IONBF, 0);
         FakeServiceManager::OnStatusReport([](const SERVICE_STATUS& status) {
-            fprintf(stderr, "status %u %u %u 0x%x %u %u\n", static_cast<unsigned>(status.dwCurrentState),
+            fprintf(transcript, "status %u %u %u 0x%x %u %u\n", static_cast<unsigned>(status.dwCurrentState),
                     static_cast<unsigned>(status.dwWin32ExitCode),
                     static_cast<unsigned>(status.dwServiceSpecificExitCode),
                     static_cast<unsigned>(status.dwControlsAccepted), static_cast<unsigned>(status.dwCheckPoint),
@@ -218,7 +224,7 @@ class VmEndsTheProcess : public ServiceWithVm, public ::testing::WithParamInterf
             return std::string();
         });
         FakeEventLog::OnEvent([this](const RecordedEvent& event) {
-            fprintf(stderr, "event %u %u %s\n%s\n", static_cast<unsigned>(event.type),
+            fprintf(transcript, "event %u %u %s\n%s\n", static_cast<unsigned>(event.type),
                     static_cast<unsigned>(event.eventId), event.strings[0].c_str(),
                     Normalized(event.strings[1]).c_str());
         });
@@ -254,6 +260,8 @@ const char kLookedFor[] = "looked for {bin}\\hs_err_pid{pid}.log and {bin}\\temp
 const char kReportInBin[] = "Its error report: {bin}\\hs_err_pid{pid}.log\n";
 const char kReportInTemp[] = "Its error report: {bin}\\temp\\hs_err_pid{pid}.log\n";
 const char kReportAtErrorFile[] = "Its error report: {bin}\\..\\crashes\\crash_pid{pid}.log\n";
+// A detail ends with the output log when the log holds output of the run.
+const char kLogNamed[] = "The output log: {root}\\logs\\AlderSvc.log\n";
 const char kHeapNotReserved[] =
     "The VM printed:\nError occurred during initialization of VM\n"
     "Could not reserve enough space for 3145728KB object heap\n";
@@ -267,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    std::string(kStartPending) +
                                        "event 1 2 Error creating JVM\n"
                                        "The Java VM ended the process while it was being created, by aborting.\n" +
-                                       kHeapNotReserved + kOptionsHanded + kStartFailed},
+                                       kHeapNotReserved + kOptionsHanded + kLogNamed + kStartFailed},
                       VmEndingCase{"ExitWhileCreated",
                                    "fail=create-exit\nsay=Error: Could not create the Java Virtual Machine.",
                                    {},
@@ -276,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
                                        "event 1 2 Error creating JVM\n"
                                        "The Java VM ended the process while it was being created, with exit code 1.\n"
                                        "The VM printed:\nError: Could not create the Java Virtual Machine.\n" +
-                                       kOptionsHanded + kStartFailed},
+                                       kOptionsHanded + kLogNamed + kStartFailed},
                       VmEndingCase{"ExitInStart",
                                    "exit-in-start=3",
                                    {},
@@ -293,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
                                        "event 4 4 The Java VM ended the process\n"
                                        "The Java VM ended the process with exit code 0 while the kernel was running.\n"
                                        "What it printed last:\nstand-in: exiting with code 0\n" +
-                                       kStopped},
+                                       kLogNamed + kStopped},
                       VmEndingCase{"ExitSevenWhileRunning",
                                    "exit-after-start=7",
                                    {},
@@ -301,32 +309,32 @@ INSTANTIATE_TEST_SUITE_P(
                                    std::string(kStartPending) + kRunning +
                                        "event 1 4 The Java VM ended the process\n"
                                        "The Java VM ended the process with exit code 7 while the kernel was running.\n"
-                                       "What it printed last:\nstand-in: exiting with code 7\n"
-                                       "status 1 1066 7 0x0 0 0\n"},
+                                       "What it printed last:\nstand-in: exiting with code 7\n" +
+                                       kLogNamed + "status 1 1066 7 0x0 0 0\n"},
                       // A crash for the service manager: no final report at all.
                       VmEndingCase{"AbortWhileRunning",
                                    "abort-after-start",
                                    {},
                                    1,
                                    std::string(kStartPending) + kRunning + kAborted +
-                                       "Its error report was not found; " + kLookedFor},
+                                       "Its error report was not found; " + kLookedFor + kLogNamed},
                       // Where the VM wrote its error report: the working folder, the temp
                       // folder where it cannot write there, or its -XX:ErrorFile.
                       VmEndingCase{"AbortWithReportInTheWorkingFolder",
                                    "abort-after-start\ncrash-report",
                                    {},
                                    1,
-                                   std::string(kStartPending) + kRunning + kAborted + kReportInBin},
+                                   std::string(kStartPending) + kRunning + kAborted + kReportInBin + kLogNamed},
                       VmEndingCase{"AbortWithReportInTheTempFolder",
                                    "abort-after-start\ncrash-report=temp",
                                    {},
                                    1,
-                                   std::string(kStartPending) + kRunning + kAborted + kReportInTemp},
+                                   std::string(kStartPending) + kRunning + kAborted + kReportInTemp + kLogNamed},
                       VmEndingCase{"AbortWithReportAtItsErrorFile",
                                    "abort-after-start\ncrash-report",
                                    {},
                                    1,
-                                   std::string(kStartPending) + kRunning + kAborted + kReportAtErrorFile,
+                                   std::string(kStartPending) + kRunning + kAborted + kReportAtErrorFile + kLogNamed,
                                    "-XX:ErrorFile=..\\crashes\\crash_pid%p.log\n"},
                       // The stop was asked for: a clean stop, whatever the code.
                       VmEndingCase{"ExitZeroInStop",
@@ -374,8 +382,8 @@ INSTANTIATE_TEST_SUITE_P(
                                    std::string(kStartPending) + kRunning +
                                        "event 1 4 The Java VM ended the process\n"
                                        "The Java VM ended the process with exit code 7 while the kernel was running.\n"
-                                       "What it printed last:\nstand-in: exiting with code 7\n"
-                                       "status 1 1066 7 0x0 0 0\n"}),
+                                       "What it printed last:\nstand-in: exiting with code 7\n" +
+                                       kLogNamed + "status 1 1066 7 0x0 0 0\n"}),
     [](const ::testing::TestParamInfo<VmEndingCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
