@@ -127,7 +127,8 @@ static bool OpenFile(char* why, size_t capacity) {
 // that nobody empties would stop every writer once it is full.
 static bool StartPipe(char* why, size_t capacity) {
     if (!CreatePipe(&Log.pipeRead, &Log.pipeWrite, nullptr, kPipeSize)) {
-        snprintf(why, capacity, "No pipe for the output: Windows error %lu", static_cast<unsigned long>(GetLastError()));
+        snprintf(why, capacity, "No pipe for the output: Windows error %lu",
+                 static_cast<unsigned long>(GetLastError()));
         return false;
     }
     Log.draining = 1;

@@ -22,8 +22,8 @@ bool NameOutputLog(OutputLogFile* log, const char* moduleDirectory) {
     size_t home = length - 1;
     while (home > 0 && moduleDirectory[home - 1] != '\\') --home;
     if (home == 0) home = length;
-    int folder = snprintf(log->folder, sizeof log->folder, "%.*s%s", static_cast<int>(home), moduleDirectory,
-                          kLogsFolder);
+    int folder =
+        snprintf(log->folder, sizeof log->folder, "%.*s%s", static_cast<int>(home), moduleDirectory, kLogsFolder);
     int path = snprintf(log->path, sizeof log->path, "%s\\%s.log", log->folder, Profile.serviceName);
     if (folder < 0 || path < 0 || static_cast<size_t>(path) >= sizeof log->path) {
         log->folder[0] = log->path[0] = '\0';
@@ -65,8 +65,10 @@ static bool PrepareFolder(OutputLogFile* log, char* why, size_t capacity) {
         return false;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        snprintf(why, capacity, "%s is a link: nothing is written through it, so that no file of others' choosing "
-                 "is overwritten", log->folder);
+        snprintf(why, capacity,
+                 "%s is a link: nothing is written through it, so that no file of others' choosing "
+                 "is overwritten",
+                 log->folder);
         return false;
     }
     return true;
@@ -98,8 +100,10 @@ bool OpenOutputLogFile(OutputLogFile* log, char* why, size_t capacity) {
     DWORD attributes = GetFileAttributesA(log->path);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        snprintf(why, capacity, "%s is %s: nothing is written through it, so that no file of others' choosing is "
-                 "overwritten", log->path, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? "a link" : "a folder");
+        snprintf(why, capacity,
+                 "%s is %s: nothing is written through it, so that no file of others' choosing is "
+                 "overwritten",
+                 log->path, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? "a link" : "a folder");
         return false;
     }
     if (!Reopen(log)) {

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +78,31 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     EXPECT_TRUE(FakeEventLog::Events().empty());
     EXPECT_TRUE(EntriesOf(install.standinLog(), "WrongThreadEnv").empty());
     ExpectThreadsDetached({FieldOf(calls[0], "thread"), FieldOf(calls[1], "thread")});
+}
+
+// What the kernel and the VM print, each way, from the kernel's start and
+// from a thread after it, is in the output log in the order printed,
+// between the host's start and end lines, after what earlier runs left.
+TEST_F(ServiceWithVm, KeepsWhatIsPrintedInTheOutputLogBetweenTheStartAndEndLines) {
+    install.installStandinVm("print=2\nsleep-in-stop=300");
+    std::filesystem::create_directories(install.root() / "logs");
+    Installation::WriteFile(install.root() / "logs" / "AlderSvc.log", "an earlier run\n");
+    FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
+    RunAsServiceCountingStops();
+
+    const std::string host = "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [+-]\\d\\d:\\d\\d AlderSvc " +
+                             std::string(HALVERN_VERSION) + " \\(process " + std::to_string(getpid()) + "\\): ";
+    std::vector<std::string> run = {"started\r",    "java: start", "crt: start",      "vm: start",
+                                    "java: line 1", "crt: line 1", "vm: line 1",      "java: line 2",
+                                    "crt: line 2",  "vm: line 2",  "java: last line", "stopped\r"};
+    std::vector<std::string> lines = Installation::Lines(OutputLog());
+    ASSERT_EQ(lines.size(), 1 + run.size()) << OutputLog();
+    EXPECT_EQ(lines[0], "an earlier run");
+    for (size_t i = 0; i < run.size(); ++i) {
+        bool hostLine = run[i].back() == '\r';
+        EXPECT_TRUE(hostLine ? std::regex_match(lines[1 + i], std::regex(host + run[i])) : lines[1 + i] == run[i])
+            << lines[1 + i];
+    }
 }
 
 // The whole report sequence of a service run whose kernel takes its time

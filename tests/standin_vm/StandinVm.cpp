@@ -704,6 +704,93 @@ void EndLater(const char* method) {
 }
 #endif
 
+// ------------------------------------------------------------ printing as Java and the C runtime do
+
+// print=<n>: how the kernel and the VM print besides the vfprintf hook. Read
+// once, at the start.
+struct Printing {
+    int rounds;
+    int width;                      // print-width: each line padded with '.' to this many bytes
+    std::vector<std::string> ways;  // print-via: java, crt, vm
+};
+
+Printing printing;
+
+void WriteToStandardOutput(const std::string& text) {
+#ifdef _WIN32
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+#else
+    for (size_t done = 0; done < text.size();) {
+        ssize_t put = write(1, text.data() + done, text.size() - done);
+        if (put <= 0) break;
+        done += static_cast<size_t>(put);
+    }
+#endif
+}
+
+// "java: <what>" as System.out writes it (to the standard output handle),
+// "crt: <what>" as the VM's C runtime does (its stdout, flushed), "vm: <what>"
+// through the vfprintf hook.
+void PrintEachWay(const std::string& what) {
+    for (const std::string& way : printing.ways) {
+        std::string line = way + ": " + what;
+        if (static_cast<int>(line.size()) + 1 < printing.width) line.append(printing.width - 1 - line.size(), '.');
+        line += "\n";
+        if (way == "java") WriteToStandardOutput(line);
+        if (way == "crt") {
+            fputs(line.c_str(), stdout);
+            fflush(stdout);
+        }
+        if (way == "vm") Print("%s", line.c_str());
+    }
+}
+
+// The thread after the start: its rounds, then the end exit-after-start or
+// abort-after-start ask for, at once; an abort's banner goes straight to
+// the standard output, as HotSpot writes it.
+void PrintAfterStart() {
+    for (int round = 1; round <= printing.rounds; ++round) PrintEachWay("line " + std::to_string(round));
+    WriteToStandardOutput("java: last line\n");
+    int code = 0;
+    if (ConfNumber("exit-after-start", &code)) ExitVm(code);
+    if (Configured("abort-after-start")) {
+        WriteToStandardOutput("# A fatal error has been detected by the stand-in VM\n");
+        AbortVm();
+    }
+}
+
+#ifdef _WIN32
+DWORD WINAPI PrintingThread(LPVOID) {
+    PrintAfterStart();
+    return 0;
+}
+
+void PrintLater() { CreateThread(nullptr, 0, PrintingThread, nullptr, 0, nullptr); }
+#else
+void* PrintingThread(void*) {
+    PrintAfterStart();
+    return nullptr;
+}
+
+void PrintLater() {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, PrintingThread, nullptr) == 0) pthread_detach(thread);
+}
+#endif
+
+// In the kernel's start: one line each way, then the thread.
+bool PrintInStart() {
+    if (!ConfNumber("print", &printing.rounds)) return false;
+    printing.width = 0;
+    ConfNumber("print-width", &printing.width);
+    printing.ways = ConfValues("print-via");
+    if (printing.ways.empty()) printing.ways = {"java", "crt", "vm"};
+    PrintEachWay("start");
+    PrintLater();
+    return true;
+}
+
 // What a kernel method does beside its call being logged: take its time
 // (sleep-in-<method>=<ms>), then end the process (exit-in-<method>=<code>,
 // abort-in-<method>), arrange to end it later (after start, or after stop),
@@ -714,6 +801,7 @@ void RunKernelMethod(ThreadState* env, const std::string& name) {
     if (ConfNumber("exit-in-" + name, &code)) ExitVm(code);
     if (Configured("abort-in-" + name)) AbortVm();
     if (Failing(name)) Throw(env, ConfiguredThrowable());
+    if (name == "start" && PrintInStart()) return;
     if (name == "start" && (!ConfValues("exit-after-start").empty() || Configured("abort-after-start"))) {
         EndLater("start");
     }
