@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -143,6 +146,20 @@ static bool StartPipe(char* why, size_t capacity) {
     return true;
 }
 
+// The host's own C runtime took its descriptors 1 and 2 from the standard
+// handles at start-up; a VM built on the same system runtime writes through
+// them (as HotSpot writes its fatal-error banner, with write on descriptor
+// 1). Its stdout and stderr streams stay where they were: a process without
+// a console starts them on no descriptor at all. The descriptor made here
+// takes the pipe's handle over and stays open, as the pipe does, for the
+// life of the process.
+static void PointCrtAtPipe() {
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(Log.pipeWrite), _O_WRONLY | _O_TEXT);
+    if (descriptor < 0) return;
+    _dup2(descriptor, 1);
+    _dup2(descriptor, 2);
+}
+
 void OpenOutputLog() {
     char why[2 * kLogPathCapacity + 512];
     if (!OpenFile(why, sizeof why)) return WarnLogUnavailable(why);
@@ -157,6 +174,7 @@ void OpenOutputLog() {
     // handles when the VM's library loads, after this.
     SetStdHandle(STD_OUTPUT_HANDLE, Log.pipeWrite);
     SetStdHandle(STD_ERROR_HANDLE, Log.pipeWrite);
+    PointCrtAtPipe();
     SendVmOutputTo(SendToPipe);
     InterlockedExchange(&Log.open, 1);
 }

@@ -7,6 +7,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <io.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
@@ -168,3 +169,12 @@ extern "C" DWORD WINAPI GetTickCount(void) {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<DWORD>(static_cast<unsigned long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
 }
+
+// A descriptor of its own for the handle's file.
+extern "C" int _open_osfhandle(intptr_t osfhandle, int) {
+    HANDLE handle = reinterpret_cast<HANDLE>(osfhandle);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return -1;
+    return dup(static_cast<OpenFile*>(handle)->descriptor);
+}
+
+extern "C" int _dup2(int fd1, int fd2) { return dup2(fd1, fd2) < 0 ? -1 : 0; }

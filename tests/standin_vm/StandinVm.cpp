@@ -20,6 +20,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -729,8 +730,18 @@ void WriteToStandardOutput(const std::string& text) {
 #endif
 }
 
+// As HotSpot writes its fatal-error banner: the C runtime's write on
+// descriptor 1.
+void WriteToDescriptorOne(const std::string& text) {
+#ifdef _WIN32
+    _write(1, text.data(), static_cast<unsigned int>(text.size()));
+#else
+    WriteToStandardOutput(text);
+#endif
+}
+
 // "java: <what>" as System.out writes it (to the standard output handle),
-// "crt: <what>" as the VM's C runtime does (its stdout, flushed), "vm: <what>"
+// "crt: <what>" as the VM's C runtime does (descriptor 1), "vm: <what>"
 // through the vfprintf hook.
 void PrintEachWay(const std::string& what) {
     for (const std::string& way : printing.ways) {
@@ -738,24 +749,21 @@ void PrintEachWay(const std::string& what) {
         if (static_cast<int>(line.size()) + 1 < printing.width) line.append(printing.width - 1 - line.size(), '.');
         line += "\n";
         if (way == "java") WriteToStandardOutput(line);
-        if (way == "crt") {
-            fputs(line.c_str(), stdout);
-            fflush(stdout);
-        }
+        if (way == "crt") WriteToDescriptorOne(line);
         if (way == "vm") Print("%s", line.c_str());
     }
 }
 
 // The thread after the start: its rounds, then the end exit-after-start or
 // abort-after-start ask for, at once; an abort's banner goes straight to
-// the standard output, as HotSpot writes it.
+// descriptor 1, as HotSpot writes it.
 void PrintAfterStart() {
     for (int round = 1; round <= printing.rounds; ++round) PrintEachWay("line " + std::to_string(round));
     WriteToStandardOutput("java: last line\n");
     int code = 0;
     if (ConfNumber("exit-after-start", &code)) ExitVm(code);
     if (Configured("abort-after-start")) {
-        WriteToStandardOutput("# A fatal error has been detected by the stand-in VM\n");
+        WriteToDescriptorOne("# A fatal error has been detected by the stand-in VM\n");
         AbortVm();
     }
 }

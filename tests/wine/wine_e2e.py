@@ -118,6 +118,8 @@ EXPECTED_MESSAGES = {
 EXPECTED_MESSAGES["MESSAGE.3"] = EXPECTED_MESSAGES["MESSAGE.4"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # So does event 6 (the init file is not read as it is written).
 EXPECTED_MESSAGES["MESSAGE.6"] = EXPECTED_MESSAGES["MESSAGE.2"]
+# And event 7 (the output log cannot be written).
+EXPECTED_MESSAGES["MESSAGE.7"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # Stop and preshutdown: the kernel's stop runs before Windows shuts down.
 CONTROLS_ACCEPTED = "0x101"
 # What check says of the preshutdown time-out install sets.
@@ -1530,6 +1532,141 @@ class Leg:
         self.console(path, ["uninstall"])
         self.remove_leftover(service)
 
+    # The output log -------------------------------------------------------
+
+    def output_log_runs(self, tree, service, conf, until, stop=True):
+        """One service run with the stand-in configured so: started, left until
+        until(tree) holds (or 60 s), then stopped if asked and still running.
+        Returns (state, Wine's debug output of the run)."""
+        tree.clear_standin_log()
+        with tree.standin_configured(conf):
+            offset = self.wine.log_size()
+            self.wine.tool("sc", "start", service)
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and not until(tree):
+                time.sleep(0.2)
+            state = self.wine.wait_settled(service)
+            if stop and state is not None and state.get("STATE") == SERVICE_RUNNING:
+                self.wine.tool("sc", "stop", service)
+                state = self.wine.wait_settled(service)
+            time.sleep(0.5)
+            return self.wine.service_state(service), self.wine.log_since(offset)
+
+    @staticmethod
+    def log_lines(logs, name):
+        try:
+            with open(os.path.join(logs, name), "rb") as f:
+                return f.read().decode("latin-1").replace("\r\n", "\n").split("\n")[:-1]
+        except FileNotFoundError:
+            return None
+
+    def run_output_log(self, row):
+        """As a service, what the kernel and the VM print, each way, is in
+        logs\\<service>.log in order between the host's start and end lines,
+        up to the last line before an exit or an abort, and the abort's
+        banner is in its event; 25 MiB roll over to exactly the newest files;
+        a logs that is a file gives event 7 and a clean start; a console run
+        prints on its console and writes no log."""
+        program, service = row.name, row.service_name
+        name = "%s's output log" % program
+        path, tree = self.lay_out(["halvern", self.name, "outputlog", program.lower()], row)
+        logs = os.path.join(os.path.dirname(tree.bin_dir), "logs")
+        logs_windows = path.rsplit("\\", 2)[0] + "\\logs"
+        shutil.rmtree(logs, ignore_errors=True)
+        self.console(path, ["install"])
+        host = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d\d:\d\d %s %s \(process \d+\): (.*)$"
+                          % (program, re.escape(self.resource_table["version"] or "")))
+
+        def run_shown(lines):
+            """The lines with the host's own reduced to '== what'."""
+            return [("== " + host.match(line).group(1)) if host.match(line) else line for line in lines or []]
+
+        def printed(tree):
+            return "java: last line" in (self.log_lines(logs, service + ".log") or [])
+
+        rounds = [way + ": " + what for what in ["start", "line 1", "line 2"] for way in ("java", "crt", "vm")]
+        for case, conf, stop, end, last in [
+                ("a stop", "print=2\n", True, "== stopped", "java: last line"),
+                ("an exit", "print=2\nexit-after-start=7\n", False, "== the VM exited with code 7", "java: last line"),
+                ("an abort", "print=2\nabort-after-start\n", False, "== the VM aborted",
+                 "# A fatal error has been detected by the stand-in VM")]:
+            before = len(self.log_lines(logs, service + ".log") or [])
+            state, log = self.output_log_runs(tree, service, conf, printed, stop)
+            lines = run_shown((self.log_lines(logs, service + ".log") or [])[before:])
+            expected = ["== started"] + rounds + ["java: last line"] + (
+                [last] if last != "java: last line" else []) + [end]
+            self.expect_equal("%s: after %s, each kind of output in order between the start and end lines" %
+                              (name, case), lines, expected)
+            if case == "an exit":
+                self.check("%s: the exit event names the log" % name, *entry_facts(event_entries(log), service, (
+                    1, 4, "The Java VM ended the process",
+                    ["What it printed last:\n", "vm: line 2\njava: last line\nThe output log: %s\\%s.log" %
+                     (logs_windows, service)])))
+            if case == "an abort":
+                self.check("%s: the abort event shows the banner" % name, *entry_facts(event_entries(log), service, (
+                    1, 4, "The Java VM aborted",
+                    ["What it printed last:\n", "java: last line\n# A fatal error has been detected by the stand-in "
+                     "VM\n"])))
+                self.wine.tool("sc", "stop", service)
+                self.wine.wait_settled(service)
+
+        # 25 MiB in lines of 100 bytes: exactly the newest files, none past
+        # 10 MiB, each ending at a line end, no line lost or doubled.
+        shutil.rmtree(logs, ignore_errors=True)
+        count = 25 * 1024 * 1024 // 100
+        began = time.monotonic()
+        state, log = self.output_log_runs(tree, service, "print=%d\nprint-via=java\nprint-width=100\n" % count,
+                                          printed)
+        took = time.monotonic() - began
+        files = sorted(os.listdir(logs))
+        sizes = {f: os.path.getsize(os.path.join(logs, f)) for f in files}
+        print("-- %s: 25 MiB through the log in %.1f s: %r" % (name, took, sizes), flush=True)
+        self.expect_equal("%s: 25 MiB roll over to exactly the newest files" % name, files,
+                          sorted(["%s.log" % service, "%s.1.log" % service, "%s.2.log" % service]))
+        self.check("%s: none past 10 MiB" % name, all(size <= 10 * 1024 * 1024 for size in sizes.values()),
+                   repr(sizes))
+        whole = []
+        for f in ["%s.2.log" % service, "%s.1.log" % service, "%s.log" % service]:
+            with open(os.path.join(logs, f), "rb") as opened:
+                content = opened.read()
+            self.check("%s: %s ends at a line end" % (name, f), content.endswith(b"\n"), repr(content[-80:]))
+            whole += self.log_lines(logs, f)
+        numbered = [line for line in run_shown(whole) if line.startswith("java: line ")]
+        self.check("%s: no line lost or doubled at a roll" % name,
+                   [line.split(".")[0] for line in numbered] == ["java: line %d" % i for i in range(1, count + 1)]
+                   and all(len(line) == 99 for line in numbered), "%d lines" % len(numbered))
+
+        # A logs that is a file: event 7, and the start goes on.
+        shutil.rmtree(logs, ignore_errors=True)
+        with open(logs, "wb") as f:
+            f.write(b"not a folder")
+        state, log = self.output_log_runs(tree, service, "", lambda tree: True, stop=False)
+        self.expect_state("%s: a logs that is a file: the service runs" % name, state, SERVICE_RUNNING, 0, 0)
+        self.check("%s: ... and event 7 says why" % name, *entry_facts(event_entries(log), service, (
+            2, 7, "The output log cannot be written",
+            ["%s is a file, not a folder.\nThe service starts without it: what the kernel and the VM print is not "
+             "kept." % logs_windows])))
+        self.stop_service(service)
+        os.remove(logs)
+
+        # A console run keeps its console and writes no log.
+        with tree.standin_configured("print=1\n"):
+            session = self.console(path, ["run"], stdin=None)
+            session.wait_for_output((path + "Press <ENTER> to start\r\n").encode())
+            session.send(b"\n")
+            session.wait_for_output(b"java: last line\n")
+            session.send(b"\n")
+            exit_code = session.wait_for_exit()
+            session.close()
+        shown = (session.out + session.err).replace(b"\r\n", b"\n")
+        self.check("%s: a console run prints on its console" % name,
+                   exit_code == 0 and all(line.encode() + b"\n" in shown for line in ["java: start", "crt: start",
+                                                                                      "vm: start", "java: last line"]),
+                   "exit %r, out %r, err %r" % (exit_code, session.out, session.err))
+        self.check("%s: ... and writes no log" % name, not os.path.exists(logs), repr(os.listdir(os.path.dirname(logs))))
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+
     def run_programs(self):
         for row in self.table.programs:
             self.run_program(row)
@@ -1548,7 +1685,8 @@ class Leg:
                  ("error_report_place", lambda: self.run_error_report_place(first)),
                  ("signed", self.run_signed),
                  ("blanks", self.run_blanks),
-                 ("slow_kernel", lambda: self.run_slow_kernel(first))]
+                 ("slow_kernel", lambda: self.run_slow_kernel(first)),
+                 ("output_log", lambda: self.run_output_log(first))]
         for name, case in cases:
             if not only or name in only:
                 case()
