@@ -34,7 +34,6 @@ static void SayVerdict() {
     EndLine();
 }
 
-
 int RunCheck() {
     BeginReport();
     CheckContext context;
@@ -57,11 +56,11 @@ int RunCheck() {
         CheckInitFile(&context);
         CheckJars(&context);
         CheckOptions(&context);
+        CheckKernelClass(&context);
     }
     SayVerdict();
     fflush(stdout);
-    bool reachesCreate = context.libraryAnswered && context.optionsBuilt;
     free(moduleDirectory);
     free(modulePath);
-    return reachesCreate ? 0 : 1;
+    return Tally().problems == 0 ? 0 : 1;
 }

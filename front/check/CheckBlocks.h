@@ -11,7 +11,6 @@ struct CheckContext {
     const char* moduleDirectory;  // empty when the program's own directory is unknown
     bool libraryAnswered;         // the VM library loaded, and it told its generation
     VmGeneration generation;
-    bool optionsBuilt;
 };
 
 void CheckProgram(CheckContext* context);
@@ -22,5 +21,6 @@ void CheckVmLibrary(CheckContext* context);
 void CheckInitFile(CheckContext* context);
 void CheckJars(CheckContext* context);
 void CheckOptions(CheckContext* context);
+void CheckKernelClass(CheckContext* context);
 
 #endif

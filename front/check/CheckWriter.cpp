@@ -68,4 +68,12 @@ void NameProblem(const char* name) {
     ++Found.problems;
 }
 
+void NameProblemOf(const char* before, const char* ansiText, const char* after) {
+    char name[kProblemNameCapacity];
+    snprintf(name, sizeof name, "%s%s%s", before, ansiText, after);
+    for (char* at = name; *at != '\0'; ++at)
+        if (static_cast<unsigned char>(*at) < 0x20 || static_cast<unsigned char>(*at) > 0x7e) *at = '?';
+    NameProblem(name);
+}
+
 const ProblemTally& Tally() { return Found; }

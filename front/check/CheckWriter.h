@@ -40,6 +40,10 @@ void SayOption(const char* option);
 
 // Counts a problem and keeps its name (ASCII) for the last line.
 void NameProblem(const char* name);
+// The same for a name with a file name or an option in it, in the
+// console's code page, between two ASCII texts: its bytes past ASCII
+// become '?' on the last line.
+void NameProblemOf(const char* before, const char* ansiText, const char* after);
 const ProblemTally& Tally();
 
 #endif

@@ -28,6 +28,5 @@ void CheckOptions(CheckContext* context) {
         SayOption(list.options[i].optionString);
         EndLine();
     }
-    context->optionsBuilt = true;
     FreeJvmOptionList(&list);
 }

@@ -23,6 +23,7 @@ static void SayMissingImport(const char* name) {
         Say(package);
     }
     EndLine();
+    NameProblemOf("server\\jvm.dll needs ", name, ", which is missing");
 }
 
 static bool NoteMissingImport(const char* name, void* context) {
@@ -36,11 +37,7 @@ static bool NoteMissingImport(const char* name, void* context) {
 static bool CheckImports(const char* libraryPath) {
     int missing = 0;
     ForEachPeImport(libraryPath, NoteMissingImport, &missing);  // a table cut short still names what it held
-    if (missing > 0) {
-        NameProblem(missing == 1 ? "a library that server\\jvm.dll needs is missing"
-                                 : "libraries that server\\jvm.dll needs are missing");
-        return false;
-    }
+    if (missing > 0) return false;
     BeginLine(InfoLine);
     Say("the loader finds every library it imports");
     EndLine();
@@ -58,13 +55,12 @@ static bool CheckExports(const char* libraryPath) {
         Say(name);
         Say(": it is not a Java VM library");
         EndLine();
+        NameProblemOf("server\\jvm.dll has no export ", name, "");
     }
     if (both) {
         BeginLine(InfoLine);
         Say("exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM");
         EndLine();
-    } else {
-        NameProblem("server\\jvm.dll is not a Java VM library");
     }
     return both;
 }

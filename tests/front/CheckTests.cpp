@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Check.h"
@@ -13,12 +15,15 @@
 #include "FakeServiceManager.h"
 #include "Installation.h"
 #include "ScriptedModulePath.h"
+#include "SyntheticImage.h"
+#include "SyntheticZip.h"
 
 namespace {
 
 using FakeServiceManager::RegisteredService;
 
 const char kSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\AlderSvc";
+const char kKernelEntry[] = "com/halvern/alder/service/ServerKernel.class";
 
 class Check : public ::testing::Test {
   protected:
@@ -26,17 +31,22 @@ class Check : public ::testing::Test {
         FakeServiceManager::Reset();
         FakeRegistry::Reset();
         installation_.installStandinVm();
-        installation_.addJar("kernel.jar");
+        installation_.addJar("kernel.jar", {kKernelEntry});
         programPath_ = installation_.windowsPathOf("AlderSvc.exe");
         ScriptedModulePath::Set(programPath_);
     }
     void TearDown() override { ScriptedModulePath::Reset(); }
 
+    std::string Report(int* exitCode) {
+        ::testing::internal::CaptureStdout();
+        *exitCode = RunCheck();
+        return ::testing::internal::GetCapturedStdout();
+    }
+
     // The block of the report whose heading begins with `heading`, and the exit code.
     std::string Block(const std::string& heading, int* exitCode = nullptr) {
-        ::testing::internal::CaptureStdout();
-        int code = RunCheck();
-        std::string report = ::testing::internal::GetCapturedStdout();
+        int code = -1;
+        std::string report = Report(&code);
         if (exitCode != nullptr) *exitCode = code;
         for (size_t at = 0; at < report.size();) {
             size_t end = report.find("\n\n", at);
@@ -129,11 +139,11 @@ TEST_F(Check, ProblemsAreCountedAndNamedOnTheLastLine) {
     std::filesystem::remove_all(installation_.jarDirectory());
     int exitCode = -1;
     EXPECT_EQ(Block("The jars", &exitCode),
-              "The jars in ..\\lib\\util\n  problem: there is no such directory: the boot class path holds no jar\n");
+              "The jars in ..\\lib\\util\n  notice: there is no such directory: the boot class path holds no jar\n");
     // The stand-in here is no PE image: no start gets as far as the VM.
     EXPECT_EQ(Block("3 problems"),
               "3 problems: server\\jvm.dll is no Windows library; init file line 1 hides an option behind a "
-              "byte-order mark; the jar directory is missing\n");
+              "byte-order mark; no jar or folder holds the kernel class\n");
     EXPECT_EQ(exitCode, 1);
 }
 
@@ -227,6 +237,171 @@ TEST_F(Check, AnUnquotedPathWithABlankIsAProblem) {
               "The service AlderSvc\n  installed: demand start, account LocalSystem\n  problem: its command line "
               "names this program without quotes, though its path has a blank: the service manager may start another "
               "program first; run uninstall, then install\n");
+}
+
+// Laid out below the installation's root: a file's bytes by its path ("lib/util/a.jar", "classes/...").
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+std::string Jar(const std::vector<std::string>& entries) { return BuildZip({entries, ""}); }
+
+TEST_F(Check, SaysWhichJarOrFolderHoldsTheKernelClass) {
+    const std::string kernelJar = Jar({"META-INF/MANIFEST.MF", kKernelEntry});
+    const std::string otherJar = Jar({"META-INF/MANIFEST.MF", "com/halvern/alder/Other.class"});
+    const std::string heading = "The kernel class com/halvern/alder/service/ServerKernel\n";
+    const std::string fails =
+        "  problem: no jar or folder on the class paths holds it, so a start fails with: Cannot locate the Kernel "
+        "class\n";
+    struct Case {
+        const char* name;
+        Files files;
+        std::string initFile;
+        std::string block;  // after the heading
+    };
+    const Case cases[] = {
+        {"the first of two jars that hold it",
+         {{"lib/util/a.jar", otherJar}, {"lib/util/b.jar", kernelJar}, {"lib/util/C.jar", kernelJar}},
+         "",
+         "  ..\\lib\\util\\b.jar (the boot class path) holds it: a start loads it from there\n"
+         "  notice: ..\\lib\\util\\C.jar (the boot class path) holds it too: a start loads it from the first, "
+         "..\\lib\\util\\b.jar\n"},
+        {"no jar", {}, "", fails},
+        {"jars without it", {{"lib/util/a.jar", otherJar}, {"lib/util/b.jar", Jar({})}}, "", fails},
+        {"a jar cut short, and one that is no zip",
+         {{"lib/util/kernel.jar", kernelJar.substr(0, kernelJar.size() / 2)}, {"lib/util/x.jar", "PK"}},
+         "",
+         "  problem: ..\\lib\\util\\kernel.jar (the boot class path) is not a readable zip: it has no zip directory: "
+         "it is no zip, or it is cut short\n  problem: ..\\lib\\util\\x.jar (the boot class path) is not a readable "
+         "zip: it has no zip directory: it is no zip, or it is cut short\n" +
+             fails},
+        {"a folder on the class path",
+         {{"classes/com/halvern/alder/service/ServerKernel.class", "class"}},
+         "-Djava.class.path=..\\missing;;..\\classes\n",
+         "  notice: ..\\missing (the class path) is not there\n"
+         "  ..\\classes (the class path) holds it: a start loads it from there\n"},
+        {"the last class path option, which wins",
+         {{"classes/com/halvern/alder/service/ServerKernel.class", "class"}},
+         "-Djava.class.path=..\\classes\n-Djava.class.path=..\\other\n",
+         "  notice: ..\\other (the class path) is not there\n" + fails},
+        {"the java launcher's options",
+         {{"lib/k.jar", kernelJar}},
+         "-cp ..\\lib\\k.jar\n--class-path=..\\lib\\k.jar\n-cpx\n",
+         "  notice: -cp ..\\lib\\k.jar: not searched: an option of the java launcher, which a VM created here does not "
+         "take (its own is -Djava.class.path=)\n  notice: --class-path=..\\lib\\k.jar: not searched: an option of the "
+         "java launcher, which a VM created here does not take (its own is -Djava.class.path=)\n" +
+             fails},
+        // A classic VM puts each -Xbootclasspath/p: before the ones before it,
+        // and the start's own comes last: the jar directory's jars come first.
+        {"the boot class path options of the init file, after the jar directory's jars",
+         {{"lib/util/kernel.jar", kernelJar}, {"lib/first.jar", kernelJar}, {"lib/last.jar", kernelJar}},
+         "-Xbootclasspath/a:..\\lib\\last.jar\n-Xbootclasspath/p:..\\lib\\first.jar\n",
+         "  ..\\lib\\util\\kernel.jar (the boot class path) holds it: a start loads it from there\n"
+         "  notice: ..\\lib\\first.jar (the boot class path) holds it too: a start loads it from the first, "
+         "..\\lib\\util\\kernel.jar\n  notice: ..\\lib\\last.jar (the boot class path) holds it too: a start loads it "
+         "from the first, ..\\lib\\util\\kernel.jar\n"},
+        {"a zip64 jar, which check cannot read",
+         {{"lib/util/a.jar", otherJar}, {"lib/big.jar", BuildZip({{kKernelEntry}, "", true})}},
+         "-Djava.class.path=..\\lib\\big.jar\n",
+         "  notice: ..\\lib\\big.jar (the class path) could not be read: it is a zip64 archive, which check does not "
+         "read\n  notice: no jar or folder that check could read holds it; unless one that it could not read does, a "
+         "start fails with: Cannot locate the Kernel class\n"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(installation_.jarDirectory());
+        std::filesystem::create_directories(installation_.jarDirectory());
+        for (const auto& file : c.files) {
+            std::filesystem::create_directories((installation_.root() / file.first).parent_path());
+            Installation::WriteFile(installation_.root() / file.first, file.second);
+        }
+        installation_.writeInitFile("alder.init", c.initFile);
+        EXPECT_EQ(Block("The kernel class"), heading + c.block) << c.name;
+        for (const auto& file : c.files) std::filesystem::remove(installation_.root() / file.first);
+    }
+}
+
+// Each kind of problem, on an installation that has no other but its
+// stand-in VM, which is no PE image here: every problem line counts toward
+// the last line and the exit code.
+TEST_F(Check, EveryProblemLineCountsTowardTheLastLineAndTheExitCode) {
+    const std::string notPe = "server\\jvm.dll is no Windows library";
+    const std::vector<std::string> jniExports = {"JNI_GetDefaultJavaVMInitArgs", "JNI_CreateJavaVM"};
+    auto library = [&](const SyntheticImage& image) {
+        return [this, image] { Installation::WriteFile(installation_.server() / "jvm.dll", BuildPeImage(image)); };
+    };
+    auto initFile = [this](const std::string& text) {
+        return [this, text] { installation_.writeInitFile("alder.init", text); };
+    };
+    auto options = [](int count) {
+        std::string text;
+        for (int i = 1; i <= count; ++i) text += "-Do" + std::to_string(i) + "=1\n";
+        return text;
+    };
+    auto service = [this](const std::string& imagePath, DWORD startType) {
+        return [imagePath, startType] {
+            FakeServiceManager::AddService(
+                {"AlderSvc", "Halvern Alder Service", imagePath, SERVICE_WIN32_OWN_PROCESS, startType, false});
+        };
+    };
+    const std::string tooMany = [&] {
+        std::string line = "35 problems: " + notPe;
+        for (int i = 51; i <= 81; ++i) line += "; init file line " + std::to_string(i) + " is past the 50th option";
+        return line + "; and 3 more";
+    }();
+    struct Case {
+        const char* name;
+        std::function<void()> breakage;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {"nothing more", [] {}, "1 problem: " + notPe},
+        {"a jvm.dll of the other bitness", library({0x014c, false, {"KERNEL32.dll"}, jniExports}),
+         "1 problem: server\\jvm.dll is not 64-bit"},
+        {"no jvm.dll", [this] { std::filesystem::remove(installation_.server() / "jvm.dll"); },
+         "1 problem: server\\jvm.dll is missing"},
+        {"a jvm.dll without the JNI exports", library({0x8664, true, {}, {"Other"}}),
+         "2 problems: server\\jvm.dll has no export JNI_GetDefaultJavaVMInitArgs; server\\jvm.dll has no export "
+         "JNI_CreateJavaVM"},
+        {"a jvm.dll that needs two missing libraries",
+         library({0x8664, true, {"MSVCR100.dll", "halvern-absent.dll"}, jniExports}),
+         "2 problems: server\\jvm.dll needs MSVCR100.dll, which is missing; server\\jvm.dll needs halvern-absent.dll, "
+         "which is missing"},
+        {"a jvm.dll that does not load", library({0x8664, true, {}, jniExports}),
+         "1 problem: server\\jvm.dll does not load"},
+        {"a byte-order mark hiding an option", initFile("\xEF\xBB\xBF-Xmx1g\n"),
+         "2 problems: " + notPe + "; init file line 1 hides an option behind a byte-order mark"},
+        {"an option past the 50th", initFile(options(51)),
+         "2 problems: " + notPe + "; init file line 51 is past the 50th option"},
+        {"a line cut after 511 bytes", initFile("-Da=" + std::string(507, 'y') + "-Dsneaky=1\n"),
+         "3 problems: " + notPe +
+             "; init file line 1 is cut after 511 bytes; init file line 1 makes an option of its bytes past the 511th"},
+        {"more problems than the last line names", initFile(options(84)), tooMany},
+        {"no jar", [this] { std::filesystem::remove(installation_.jarDirectory() / "kernel.jar"); },
+         "2 problems: " + notPe + "; no jar or folder holds the kernel class"},
+        {"a jar that is no zip", [this] { installation_.addJar("kernel.jar"); },
+         "3 problems: " + notPe +
+             "; ..\\lib\\util\\kernel.jar is not a readable zip; no jar or folder holds the kernel "
+             "class"},
+        {"a disabled service", service(programPath_, SERVICE_DISABLED),
+         "2 problems: the service is disabled; " + notPe},
+        {"a service that starts another copy", service("\"C:\\Old\\AlderSvc.exe\"", SERVICE_DEMAND_START),
+         "2 problems: the service starts another copy of the program; " + notPe},
+    };
+    for (const Case& c : cases) {
+        FakeServiceManager::Reset();
+        installation_.installStandinVm();
+        installation_.addJar("kernel.jar", {kKernelEntry});
+        std::filesystem::remove(installation_.bin() / "alder.init");
+        c.breakage();
+        int exitCode = -1;
+        std::string report = Report(&exitCode);
+        size_t problemLines = 0;
+        for (size_t at = report.find("\n  problem: "); at != std::string::npos;
+             at = report.find("\n  problem: ", at + 1))
+            ++problemLines;
+        std::string lastLine = report.substr(report.rfind('\n', report.size() - 2) + 1);
+        EXPECT_EQ(lastLine, c.lastLine + "\n") << c.name;
+        EXPECT_EQ(std::to_string(problemLines), c.lastLine.substr(0, c.lastLine.find(' '))) << c.name;
+        EXPECT_EQ(exitCode, 1) << c.name;
+    }
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ Each check prints PASS or FAIL with its name; the last line is
 
 import argparse
 import contextlib
+import io
 import json
 import os
 import pty
@@ -34,6 +35,7 @@ import sys
 import time
 import traceback
 import xml.etree.ElementTree as ElementTree
+import zipfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -68,6 +70,8 @@ INIT_OPTIONS = ["-Dhalvern.product=%s", "-Djavax.net.ssl.keyStorePassword=change
 JARS = ["zeta.jar", "alpha.jar", "x y.jar", "b.jar", "B2.jar"]
 # "*.jar" also matches the last two through their 8.3 short names (KERNEL~1.JAR, X~1.JAR).
 NOT_JARS = ["readme.txt", "alpha.jar.bak", "kernel.jar_old", "x.jarx"]
+# The jar of JARS that holds the kernel class; the others hold another class.
+KERNEL_JAR = "b.jar"
 
 USAGE_CASES = [
     ("usage without an argument", []),
@@ -534,6 +538,22 @@ def masked(option):
     return option
 
 
+def jar_bytes(*entries):
+    """A jar holding the entries, each empty."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as jar:
+        for entry in ("META-INF/MANIFEST.MF",) + entries:
+            jar.writestr(entry, b"")
+    return buffer.getvalue()
+
+
+def installation_jars(row):
+    """JARS as zips, KERNEL_JAR the one that holds the row's kernel class; NOT_JARS empty."""
+    jars = {name: jar_bytes("com/halvern/Other.class") for name in JARS}
+    jars[KERNEL_JAR] = jar_bytes(row.kernel_class_name + ".class")
+    return dict(jars, **{name: b"" for name in NOT_JARS})
+
+
 def init_file_lines(program, first):
     """What check says of each line of INIT_TEXT (its first line numbered
     first), then the count: options trimmed and masked, other text ignored,
@@ -626,7 +646,7 @@ class Leg:
                       for other in self.table.programs}
         init_files[row.init_file_name] = INIT_TEXT % row.name.encode()
         tree = halvern_install.lay_out(self.wine.drive_c(*home_parts), row, jvm=self.table.standin_jvm,
-                                       init_files=init_files, jars=JARS + NOT_JARS, replace=True)
+                                       init_files=init_files, jars=installation_jars(row), replace=True)
         windows_path = "C:\\" + "\\".join(home_parts) + "\\bin\\" + os.path.basename(tree.program)
         return windows_path, tree
 
@@ -968,7 +988,7 @@ class Leg:
     # The check ------------------------------------------------------------
 
     def expected_check(self, row, path, service=None, source=None, library=None, init=None, jars=None,
-                       options=None, last="ready"):
+                       options=None, kernel=None, last="ready"):
         """The whole report of check on a good installation at path, registered
         from there; each block's lines may be replaced."""
         bits = "64-bit (x64)" if self.table.bits == 64 else "32-bit (x86)"
@@ -990,6 +1010,8 @@ class Leg:
                 "name)" % name for name in listed] + ["5 jars go on the boot class path, in the order listed"]),
             ("The options the start hands to the VM", options or [masked(option)
                                                                   for option in self.expected_options(row.name)]),
+            ("The kernel class " + row.kernel_class_name,
+             kernel or ["..\\lib\\util\\%s (the boot class path) holds it: a start loads it from there" % KERNEL_JAR]),
         ]
         text = "\n".join(title + "\n" + "".join("  %s\n" % line for line in lines) for title, lines in blocks)
         return (text + "\n" + last + "\n").replace("\n", "\r\n")
@@ -1025,9 +1047,38 @@ class Leg:
             os.makedirs(client_dir)
             shutil.copy(self.table.standin_jvm, os.path.join(client_dir, "jvm.dll"))
 
+        kernel_jar = os.path.join(tree.jar_dir, KERNEL_JAR)
+
+        def empty_jar_directory():
+            for name in os.listdir(tree.jar_dir):
+                os.remove(os.path.join(tree.jar_dir, name))
+
+        def no_kernel_class():
+            with open(kernel_jar, "wb") as f:
+                f.write(jar_bytes("com/halvern/Other.class"))
+
+        def truncated_jar():
+            with open(kernel_jar, "r+b") as f:
+                f.truncate(os.path.getsize(kernel_jar) // 2)
+
+        not_found = ["problem: no jar or folder on the class paths holds it, so a start fails with: Cannot locate the "
+                     "Kernel class"]
+        not_found_problem = "no jar or folder holds the kernel class"
+        empty_options = ["-Xbootclasspath/p:" if option.startswith("-Xbootclasspath/p:") else masked(option)
+                         for option in self.expected_options(program)]
+
         cases = [
             ("a good installation", [], {}, 0),
-            ("a byte-order mark in the init file", [bom], dict(init=bom_lines, last="1 problem: " + bom_problem), 0),
+            ("a byte-order mark in the init file", [bom], dict(init=bom_lines, last="1 problem: " + bom_problem), 1),
+            ("an empty lib\\util", [empty_jar_directory],
+             dict(jars=["notice: no jar goes on the boot class path"], options=empty_options, kernel=not_found,
+                  last="1 problem: " + not_found_problem), 1),
+            ("jars without the kernel class", [no_kernel_class],
+             dict(kernel=not_found, last="1 problem: " + not_found_problem), 1),
+            ("a truncated jar", [truncated_jar],
+             dict(kernel=["problem: ..\\lib\\util\\%s (the boot class path) is not a readable zip: it has no zip "
+                          "directory: it is no zip, or it is cut short" % KERNEL_JAR] + not_found,
+                  last="2 problems: ..\\lib\\util\\%s is not a readable zip; %s" % (KERNEL_JAR, not_found_problem)), 1),
             ("server\\jvm.dll missing, a client VM beside it", [client_only],
              dict(library=["problem: not found",
                            "notice: %s\\\\client\\jvm.dll is there: a client VM. This program loads only a server "
@@ -1047,6 +1098,10 @@ class Leg:
             self.results.skip("[%s] %s: check with a jvm.dll of the other bitness" % (self.name, program),
                               "the other bitness's stand-in VM is not built")
         saved_init = open(os.path.join(tree.bin_dir, row.init_file_name), "rb").read()
+        saved_jars = {}
+        for name in os.listdir(tree.jar_dir):
+            with open(os.path.join(tree.jar_dir, name), "rb") as f:
+                saved_jars[name] = f.read()
         for name, breakages, blocks, code in cases:
             tree.clear_standin_log()
             shutil.copy(tree.jvm, tree.jvm + ".good")
@@ -1059,6 +1114,9 @@ class Leg:
                 os.replace(tree.jvm + ".good", tree.jvm)
                 with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
                     f.write(saved_init)
+                for jar, content in saved_jars.items():
+                    with open(os.path.join(tree.jar_dir, jar), "wb") as f:
+                        f.write(content)
             self.expect_equal("%s: check on %s: the report and exit code" % (program, name),
                               (done.code, done.text()), (code, self.expected_check(row, path, **blocks)))
             if name.startswith("a byte-order mark and"):
@@ -1074,7 +1132,7 @@ class Leg:
         second, _ = self.lay_out(["halvern", self.name, "check", "second", program.lower()], row)
         done = self.console(second, ["check"])
         self.expect_equal("%s: check from a second folder while the first is registered" % program,
-                          (done.code, done.text()), (0, self.expected_check(row, second, service=[
+                          (done.code, done.text()), (1, self.expected_check(row, second, service=[
                               "installed: demand start, account LocalSystem",
                               "problem: its command line names another copy of the program, which the service "
                               "manager starts: %s; to start this one, run uninstall, then install from here" % path],
