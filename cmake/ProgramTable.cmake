@@ -52,9 +52,11 @@ function(write_program_table)
     set(planted "null")
     set(resource_reader "null")
     set(missing_import "null")
+    set(ucrt_import "null")
     if(WIN32)
         set(planted "\"$<TARGET_FILE:planted_program>\"")
         set(missing_import "\"$<TARGET_FILE:missing_import_jvm>\"")
+        set(ucrt_import "\"$<TARGET_FILE:ucrt_import_jvm>\"")
         set(resource_reader "\"$<TARGET_FILE:resource_reader>\"")
     endif()
     file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/programs.json" CONTENT
@@ -68,6 +70,7 @@ ${json_programs}
   \"standinJvm\": \"$<TARGET_FILE:standin_jvm>\",
   \"planted\": ${planted},
   \"missingImportJvm\": ${missing_import},
+  \"ucrtImportJvm\": ${ucrt_import},
   \"resourceReader\": ${resource_reader}
 }
 ")

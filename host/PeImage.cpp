@@ -221,16 +221,28 @@ static bool StartsWithIgnoringCase(const char* text, const char* prefix) {
     return true;
 }
 
-bool LoaderFindsLibrary(const char* name) {
-    char found[MAX_PATH];
-    if (SearchPathA(nullptr, name, nullptr, sizeof found, found, nullptr) > 0) return true;
-    // API set names are no files on current Windows: the loader maps them to
-    // the system's own libraries, and only loading one tells whether it does.
+// API-set names are no files on current Windows: the loader maps them to
+// the system's own libraries, and only loading one tells whether it does.
+// Only a bare name of the sets' own characters is ever loaded, and only
+// from the system folder.
+static bool IsApiSetName(const char* name) {
     if (!StartsWithIgnoringCase(name, "api-ms-win-") && !StartsWithIgnoringCase(name, "ext-ms-win-")) return false;
-    HMODULE library = LoadLibraryA(name);
+    for (const char* at = name; *at != '\0'; ++at)
+        if (!isalnum(static_cast<unsigned char>(*at)) && *at != '-' && *at != '.' && *at != '_') return false;
+    return true;
+}
+
+static bool SystemLoadsApiSet(const char* name) {
+    HMODULE library = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (library == nullptr) return false;
     FreeLibrary(library);
     return true;
+}
+
+bool LoaderFindsLibrary(const char* name) {
+    char found[MAX_PATH];
+    if (SearchPathA(nullptr, name, nullptr, sizeof found, found, nullptr) > 0) return true;
+    return IsApiSetName(name) && SystemLoadsApiSet(name);
 }
 
 // A name against a pattern with '*' for any run of characters, in any case.

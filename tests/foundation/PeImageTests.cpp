@@ -4,12 +4,42 @@
 // runs watch every read here).
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <set>
 #include <string>
 #include <vector>
 
 #include "Installation.h"
 #include "PeImage.h"
 #include "SyntheticImage.h"
+
+namespace {
+
+// Libraries the code under test asked to load, how, and which it freed; the
+// names the scripted system folder "holds" load.
+struct LoadRecord {
+    std::vector<std::string> loads;  // "<name> <flags>", with "hFile" when one was passed
+    int freed = 0;
+    std::set<std::string> systemHolds;
+} loader;
+
+}  // namespace
+
+extern "C" HMODULE WINAPI __wrap_LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    loader.loads.push_back(std::string(name) + " " + std::to_string(flags) + (file != nullptr ? " hFile" : ""));
+    if (loader.systemHolds.count(name) == 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    static char module;
+    return reinterpret_cast<HMODULE>(&module);
+}
+
+extern "C" BOOL WINAPI __wrap_FreeLibrary(HMODULE) {
+    ++loader.freed;
+    return TRUE;
+}
 
 namespace {
 
@@ -40,17 +70,32 @@ class PeImageTest : public ::testing::Test {
     Installation tree_;
 };
 
+// Good images of either bitness, also at the edges that linkers make: each
+// table at the RVA where the section before it ends (MinGW), an import
+// table ended by a descriptor only half zero.
 TEST_F(PeImageTest, ReadsMachineImportsAndExportsOfEitherBitness) {
+    const std::vector<std::string> kUcrtImports = {"KERNEL32.dll", "api-ms-win-crt-runtime-l1-1-0.dll"};
     struct Case {
         uint16_t machine;
         bool pe32Plus;
         std::vector<std::string> imports;
+        bool sectionPerTable;
+        ImportTableEnd end;
     };
     const Case cases[] = {
-        {0x014c, false, {"KERNEL32.dll", "VCRUNTIME140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"}},
-        {0x8664, true, {"KERNEL32.dll", "MSVCR100.dll"}},
-        {0xaa64, true, {std::string(255, 'n')}},
-        {0x8664, true, {}},
+        {0x014c,
+         false,
+         {"KERNEL32.dll", "VCRUNTIME140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"},
+         false,
+         ImportTableEnd::AllZero},
+        {0x8664, true, {"KERNEL32.dll", "MSVCR100.dll"}, false, ImportTableEnd::AllZero},
+        {0xaa64, true, {std::string(255, 'n')}, false, ImportTableEnd::AllZero},
+        {0x8664, true, {}, false, ImportTableEnd::AllZero},
+        {0x8664, true, kUcrtImports, true, ImportTableEnd::AllZero},
+        {0x014c, false, kUcrtImports, true, ImportTableEnd::AllZero},
+        {0x8664, true, kUcrtImports, false, ImportTableEnd::OnlyNameZero},
+        {0x014c, false, kUcrtImports, false, ImportTableEnd::OnlyAddressTableZero},
+        {0x8664, true, kUcrtImports, true, ImportTableEnd::OnlyAddressTableZero},
     };
     for (const Case& c : cases) {
         SyntheticImage image;
@@ -58,13 +103,17 @@ TEST_F(PeImageTest, ReadsMachineImportsAndExportsOfEitherBitness) {
         image.pe32Plus = c.pe32Plus;
         image.imports = c.imports;
         image.exports = {"JNI_CreateJavaVM", "JNI_GetDefaultJavaVMInitArgs"};
+        image.sectionPerTable = c.sectionPerTable;
+        image.importEnd = c.end;
+        const std::string row = std::to_string(&c - cases);
         ReadBack back = Read(BuildPeImage(image));
-        EXPECT_EQ(back.machine, c.machine);
-        EXPECT_TRUE(back.importsRead) << c.machine;
-        EXPECT_EQ(back.imports, c.imports) << c.machine;
+        EXPECT_EQ(back.machine, c.machine) << row;
+        EXPECT_TRUE(back.importsRead) << row;
+        EXPECT_EQ(back.imports, c.imports) << row;
         std::string path = Write(BuildPeImage(image));
-        EXPECT_TRUE(PeImageExports(path.c_str(), "JNI_GetDefaultJavaVMInitArgs"));
-        EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_GetCreatedJavaVMs"));
+        EXPECT_TRUE(PeImageExports(path.c_str(), "JNI_CreateJavaVM")) << row;
+        EXPECT_TRUE(PeImageExports(path.c_str(), "JNI_GetDefaultJavaVMInitArgs")) << row;
+        EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_GetCreatedJavaVMs")) << row;
         EXPECT_FALSE(PeImageExports(path.c_str(), "jni_createjavavm")) << "export names are exact";
     }
 }
@@ -156,6 +205,34 @@ TEST_F(PeImageTest, WhatIsNoFileIsNoImage) {
         std::vector<std::string> imports;
         EXPECT_FALSE(ForEachPeImport(path.c_str(), Collect, &imports)) << path;
         EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_CreateJavaVM")) << path;
+    }
+}
+
+// API-set names are no files: the loader is asked for them, from the system
+// folder only; any other name read from an image never reaches a load.
+TEST(LoaderFindsLibrary, AsksTheSystemFolderForApiSetNamesOnly) {
+    const std::string kSystem32 = " " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    struct Case {
+        const char* name;
+        bool found;
+        std::vector<std::string> loads;
+    };
+    const Case cases[] = {
+        {"api-ms-win-crt-runtime-l1-1-0.dll", true, {"api-ms-win-crt-runtime-l1-1-0.dll" + kSystem32}},
+        {"API-MS-WIN-CORE-SYNCH-L1-2-0.DLL", true, {"API-MS-WIN-CORE-SYNCH-L1-2-0.DLL" + kSystem32}},
+        {"ext-ms-win-ntuser-window-l1-1-0.dll", true, {"ext-ms-win-ntuser-window-l1-1-0.dll" + kSystem32}},
+        {"api-ms-win-crt-none-l9-9-9.dll", false, {"api-ms-win-crt-none-l9-9-9.dll" + kSystem32}},
+        {"api-ms-win-..\\..\\halvern.dll", false, {}},
+        {"api-ms-win-crt:stream.dll", false, {}},
+        {"VCRUNTIME140.dll", false, {}},
+    };
+    for (const Case& c : cases) {
+        loader = LoadRecord();
+        loader.systemHolds = {"api-ms-win-crt-runtime-l1-1-0.dll", "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL",
+                              "ext-ms-win-ntuser-window-l1-1-0.dll", "VCRUNTIME140.dll"};
+        EXPECT_EQ(LoaderFindsLibrary(c.name), c.found) << c.name;
+        EXPECT_EQ(loader.loads, c.loads) << c.name;
+        EXPECT_EQ(loader.freed, c.found ? 1 : 0) << c.name;
     }
 }
 

@@ -593,6 +593,7 @@ def version_resource_table(programs_json):
         data = json.load(f)
     return {"version": data.get("version"), "reader": data.get("resourceReader"),
             "missingImportJvm": data.get("missingImportJvm"),
+            "ucrtImportJvm": data.get("ucrtImportJvm"),
             "strings": {row.get("name"): row.get("versionStrings") for row in data.get("programs", [])}}
 
 
@@ -1354,6 +1355,27 @@ class Leg:
             self.expect_equal("%s under blanks: C:\\Program.exe never ran" % program, self.planted_ran(), None)
             self.forget_planted_runs()
 
+    def run_api_set(self, row):
+        """A jvm.dll that imports the API set api-ms-win-crt-runtime-l1-1-0.dll,
+        as every Java runtime built with Visual C++ 2015 or later does: no file
+        has that name, the loader maps it. check asks the loader, loads the
+        library and calls the installation complete; a start runs."""
+        path, tree = self.lay_out(["halvern", self.name, "api-set", row.name.lower()], row)
+        shutil.copy(self.resource_table.get("ucrtImportJvm") or "(no ucrtImportJvm in programs.json)", tree.jvm)
+        done = self.console(path, ["check"])
+        self.expect_equal("%s: check on a jvm.dll that imports an API set: the report and exit code" % row.name,
+                          (done.code, done.text()), (0, self.expected_check(row, path, service=[
+                              "notice: not installed: the command install registers this program as the service"],
+                              source=["notice: not registered: Event Viewer shows the service's events without "
+                                      "their text; install registers it"])))
+        self.console(path, ["install"])
+        state, _ = self.start_service(row.service_name)
+        self.expect_state("%s: a start with a jvm.dll that imports an API set runs" % row.name, state,
+                          SERVICE_RUNNING, 0, 0)
+        self.stop_service(row.service_name)
+        self.console(path, ["uninstall"])
+        self.remove_leftover(row.service_name)
+
     def run_programs(self):
         for row in self.table.programs:
             self.run_program(row)
@@ -1368,7 +1390,8 @@ class Leg:
                  ("modular", lambda: self.run_modular(first)),
                  ("console_code_page", lambda: self.run_console_code_page(first)),
                  ("signed", self.run_signed),
-                 ("blanks", self.run_blanks)]
+                 ("blanks", self.run_blanks),
+                 ("api_set", lambda: self.run_api_set(first))]
         for name, case in cases:
             if not only or name in only:
                 case()
