@@ -53,10 +53,14 @@ function(write_program_table)
     set(resource_reader "null")
     set(missing_import "null")
     set(ucrt_import "null")
+    set(absent_import "null")
+    set(absent_library "null")
     if(WIN32)
         set(planted "\"$<TARGET_FILE:planted_program>\"")
         set(missing_import "\"$<TARGET_FILE:missing_import_jvm>\"")
         set(ucrt_import "\"$<TARGET_FILE:ucrt_import_jvm>\"")
+        set(absent_import "\"$<TARGET_FILE:absent_import_jvm>\"")
+        set(absent_library "\"$<TARGET_FILE:halvern_absent>\"")
         set(resource_reader "\"$<TARGET_FILE:resource_reader>\"")
     endif()
     file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/programs.json" CONTENT
@@ -71,6 +75,8 @@ ${json_programs}
   \"planted\": ${planted},
   \"missingImportJvm\": ${missing_import},
   \"ucrtImportJvm\": ${ucrt_import},
+  \"absentImportJvm\": ${absent_import},
+  \"absentLibrary\": ${absent_library},
   \"resourceReader\": ${resource_reader}
 }
 ")

@@ -6,11 +6,18 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "FakeRegistry.h"
 #include "Installation.h"
+#include "LaunchLayout.h"
 #include "PeImage.h"
 #include "SyntheticImage.h"
 
@@ -234,6 +241,73 @@ TEST(LoaderFindsLibrary, AsksTheSystemFolderForApiSetNamesOnly) {
         EXPECT_EQ(loader.loads, c.loads) << c.name;
         EXPECT_EQ(loader.freed, c.found ? 1 : 0) << c.name;
     }
+}
+
+// The service's folders decide: the program's, the system's PATH (the
+// registry's, expanded) and what the system loads. This process's own PATH
+// and current folder only say where a library lies that the service will
+// not find.
+TEST_F(PeImageTest, ImportsAreFoundWhereTheServiceLooks) {
+    namespace fs = std::filesystem;
+    const fs::path system = tree_.root() / "system path";
+    const fs::path user = tree_.root() / "user path";
+    const fs::path current = tree_.root() / "current";
+    for (const fs::path& folder : {system, user, current}) fs::create_directories(folder);
+    for (const char* name : {"in-system.dll", "in-both.dll"}) Installation::WriteFile(system / name, "");
+    for (const char* name : {"in-user.dll", "in-both.dll", "in-current-and-user.dll"})
+        Installation::WriteFile(user / name, "");
+    for (const char* name : {"in-current.dll", "in-current-and-user.dll"}) Installation::WriteFile(current / name, "");
+    struct Planted {
+        fs::path path;
+        ~Planted() { fs::remove(path); }
+    };
+    char* programFolder = GetModuleDirectory();  // Windows form
+    std::string programFolderOnDisk = programFolder;
+    free(programFolder);
+    std::replace(programFolderOnDisk.begin(), programFolderOnDisk.end(), '\\', '/');
+    const std::string inProgramFolder = "halvern-program-" + std::to_string(getpid()) + ".dll";
+    Planted planted{fs::path(programFolderOnDisk) / inProgramFolder};
+    Installation::WriteFile(planted.path, "");
+
+    FakeRegistry::Reset();
+    FakeRegistry::AddKey("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                         {{"Path", FakeRegistry::Text(REG_EXPAND_SZ, ";%HALVERN_SYSTEM_PATH%;;")}});
+    setenv("HALVERN_SYSTEM_PATH", Installation::WindowsForm(system.string()).c_str(), 1);
+    const std::string savedPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    setenv("PATH", (user.string() + ":" + savedPath).c_str(), 1);
+    WorkingDirectoryGuard directory;
+    ASSERT_EQ(chdir(current.c_str()), 0);
+    loader = LoadRecord();
+    loader.systemHolds = {"api-ms-win-crt-runtime-l1-1-0.dll"};
+
+    const std::string userFolder = Installation::WindowsForm(user.string());
+    const std::string currentFolder = Installation::WindowsForm(fs::canonical(current).string());
+    struct Case {
+        std::string name;
+        ImportSearch found;
+        std::string folder;  // where only this process finds it
+    };
+    const Case cases[] = {
+        {inProgramFolder, ImportFoundByService, ""},
+        {"in-system.dll", ImportFoundByService, ""},
+        {"IN-SYSTEM.DLL", ImportFoundByService, ""},
+        {"in-both.dll", ImportFoundByService, ""},
+        {"api-ms-win-crt-runtime-l1-1-0.dll", ImportFoundByService, ""},
+        {"in-user.dll", ImportOnlyOnCallersPath, userFolder},
+        {"in-current.dll", ImportOnlyInCurrentFolder, currentFolder},
+        {"in-current-and-user.dll", ImportOnlyInCurrentFolder, currentFolder},
+        {"halvern-none.dll", ImportNotFound, ""},
+    };
+    for (const Case& c : cases) {
+        char* folder = nullptr;
+        EXPECT_EQ(FindImportedLibrary(c.name.c_str(), &folder), c.found) << c.name;
+        EXPECT_EQ(folder != nullptr ? folder : "", c.folder) << c.name;
+        free(folder);
+        EXPECT_EQ(LoaderFindsLibrary(c.name.c_str()), c.found == ImportFoundByService) << c.name;
+    }
+    setenv("PATH", savedPath.c_str(), 1);
+    unsetenv("HALVERN_SYSTEM_PATH");
+    FakeRegistry::Reset();
 }
 
 TEST(RuntimePackages, WellKnownRuntimesNameTheirPackage) {

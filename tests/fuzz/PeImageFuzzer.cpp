@@ -66,7 +66,8 @@ void WriteScratch(const uint8_t* data, size_t size) {
     static bool registered = atexit(RemoveScratch) == 0;
     (void)registered;
     FILE* file = fopen(ScratchPath().c_str(), "wb");
-    if (file == nullptr || fwrite(data, 1, size, file) != size || fclose(file) != 0) Fail("cannot write the scratch file");
+    if (file == nullptr || fwrite(data, 1, size, file) != size || fclose(file) != 0)
+        Fail("cannot write the scratch file");
 }
 
 }  // namespace
