@@ -266,9 +266,11 @@ static char* SystemPath() {
         RegCloseKey(key);
     }
     if (value == nullptr) return static_cast<char*>(calloc(1, 1));
-    DWORD needed = ExpandEnvironmentStringsA(value, nullptr, 0);
-    char* expanded = needed > 0 ? static_cast<char*>(malloc(needed)) : nullptr;
-    if (expanded == nullptr || ExpandEnvironmentStringsA(value, expanded, needed) != needed) {
+    // The ANSI form wants one byte more than it says it needs.
+    DWORD capacity = ExpandEnvironmentStringsA(value, nullptr, 0) + 1;
+    char* expanded = capacity > 1 ? static_cast<char*>(malloc(capacity)) : nullptr;
+    DWORD stored = expanded != nullptr ? ExpandEnvironmentStringsA(value, expanded, capacity) : 0;
+    if (stored == 0 || stored > capacity) {
         free(expanded);
         return value;
     }

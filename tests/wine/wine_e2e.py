@@ -13,8 +13,9 @@ server (which starts services.exe) carries WINEDEBUG and a standard error
 that we keep. Console runs carry their own.
 
 Builds nothing: each leg runs what one Windows build lists in its
-programs.json (the programs, the stand-in VM, the planted program, the
-resource reader), and signed copies of the programs when given (--signed).
+programs.json (the programs, the stand-in VM and its variants that import
+an API set or a library the service does not find, the planted program,
+the resource reader), and signed copies of the programs when given (--signed).
 
 Each check prints PASS or FAIL with its name; the last line is
 "N passed, N failed" (", N skipped" when a leg could not run).
