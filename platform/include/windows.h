@@ -26,6 +26,7 @@ typedef char16_t WCHAR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef int32_t LONG;
+typedef unsigned int UINT;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef void* HANDLE;
@@ -69,6 +70,7 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_INVALID_SERVICE_CONTROL 1052L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
@@ -292,6 +294,8 @@ BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
 
 // Environment and file attributes (platform/posix/Environment.cpp)
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+// PATH reads as Windows has it: folders in Windows form, separated by ';'.
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 // TMP, else TEMP, else /tmp, ending in a backslash.
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
@@ -300,6 +304,14 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+// The system folder is \usr\lib here, the Windows folder \usr; a load
+// confined to the system folder opens the name there. A load never searches
+// the current folder here, so SetDllDirectoryA has nothing to take out.
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+BOOL WINAPI SetDllDirectoryA(LPCSTR lpPathName);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 
 // Service dispatcher, status and database (platform/posix/Services.cpp)
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* lpServiceStartTable);

@@ -5,6 +5,10 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +17,7 @@
 #include "FakeServiceManager.h"
 #include "Installation.h"
 #include "ScriptedModulePath.h"
+#include "SyntheticImage.h"
 
 namespace {
 
@@ -273,6 +278,38 @@ TEST_F(Check, SaysWhenThePreshutdownTimeOutCannotBeRead) {
               "The service AlderSvc\n  installed: demand start, account LocalSystem\n  its command line names this "
               "program\n  notice: its preshutdown time-out could not be read: QueryServiceConfig2A failed: Windows "
               "error 5: Access is denied.\n");
+}
+
+// A library that only this process finds, in its current folder or on its
+// PATH, is named with where it lies: the service will not find it there.
+TEST_F(Check, NamesTheLibrariesTheServiceWillNotFind) {
+    const std::filesystem::path user = installation_.root() / "user";
+    const std::filesystem::path current = installation_.root() / "current";
+    std::filesystem::create_directories(user);
+    std::filesystem::create_directories(current);
+    Installation::WriteFile(user / "halvern-user.dll", "");
+    Installation::WriteFile(current / "halvern-here.dll", "");
+    Installation::WriteFile(installation_.bin() / "halvern-beside.dll", "");
+    SyntheticImage image;
+    image.imports = {"halvern-beside.dll", "halvern-here.dll", "halvern-user.dll", "msvcr100.dll"};
+    image.exports = {"JNI_GetDefaultJavaVMInitArgs", "JNI_CreateJavaVM"};
+    Installation::WriteFile(installation_.server() / "jvm.dll", BuildPeImage(image));
+    const std::string savedPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    setenv("PATH", (user.string() + ":" + savedPath).c_str(), 1);
+    ASSERT_EQ(chdir(current.c_str()), 0);
+    int exitCode = -1;
+    EXPECT_EQ(Block("The VM library", &exitCode),
+              "The VM library\n  " + installation_.moduleDirectory() +
+                  "\\server\\jvm.dll\n  64-bit (x64), as this program\n  exports JNI_GetDefaultJavaVMInitArgs and "
+                  "JNI_CreateJavaVM\n  problem: it needs halvern-here.dll, found only in " +
+                  Installation::WindowsForm(std::filesystem::canonical(current).string()) +
+                  ", which is your current folder but not the service's\n  problem: it needs halvern-user.dll, found "
+                  "only in " +
+                  Installation::WindowsForm(user.string()) +
+                  ", which is on your PATH but not the service's\n  problem: it needs msvcr100.dll, which the loader "
+                  "cannot find: it comes with the Visual C++ 2010 Redistributable\n");
+    EXPECT_EQ(exitCode, 1);
+    setenv("PATH", savedPath.c_str(), 1);
 }
 
 }  // namespace

@@ -13,8 +13,9 @@ server (which starts services.exe) carries WINEDEBUG and a standard error
 that we keep. Console runs carry their own.
 
 Builds nothing: each leg runs what one Windows build lists in its
-programs.json (the programs, the stand-in VM, the planted program, the
-resource reader), and signed copies of the programs when given (--signed).
+programs.json (the programs, the stand-in VM and its variants that import
+an API set or a library the service does not find, the planted program,
+the resource reader), and signed copies of the programs when given (--signed).
 
 Each check prints PASS or FAIL with its name; the last line is
 "N passed, N failed" (", N skipped" when a leg could not run).
@@ -230,10 +231,10 @@ class Outcome:
         return "exit %s, stdout %r, stderr %r" % (self.code, self.out[-400:], self.err[-400:])
 
 
-def run(command, env, stdin=b"", timeout=COMMAND_TIMEOUT):
+def run(command, env, stdin=b"", timeout=COMMAND_TIMEOUT, cwd=None):
     try:
         done = subprocess.run(command, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=env, timeout=timeout)
+                              env=env, timeout=timeout, cwd=cwd)
         return Outcome(done.returncode, done.stdout, done.stderr)
     except subprocess.TimeoutExpired as expired:
         return Outcome(None, expired.stdout or b"", (expired.stderr or b"") + b"[timed out]")
@@ -611,6 +612,8 @@ def version_resource_table(programs_json):
         data = json.load(f)
     return {"version": data.get("version"), "reader": data.get("resourceReader"),
             "missingImportJvm": data.get("missingImportJvm"),
+            "ucrtImportJvm": data.get("ucrtImportJvm"),
+            "absentImportJvm": data.get("absentImportJvm"), "absentLibrary": data.get("absentLibrary"),
             "strings": {row.get("name"): row.get("versionStrings") for row in data.get("programs", [])}}
 
 
@@ -690,18 +693,19 @@ class Leg:
 
     # Starting programs ----------------------------------------------------
 
-    def console(self, program_path, args, stdin=b"", locale=None):
+    def console(self, program_path, args, stdin=b"", locale=None, more_env=None, cwd=None):
         """A console start of a program. Wine's dispatcher looks for the control
         pipe of the service started last in the prefix, and waits for it while
         that service runs; an index no pipe has makes it refuse at once.
-        locale (LC_ALL) decides how Wine reads a path that is not ASCII."""
+        locale (LC_ALL) decides how Wine reads a path that is not ASCII;
+        more_env adds to the environment, cwd is the Unix current folder."""
         self.wine.tool("reg", "add", SERVICE_CURRENT_KEY, "/ve", "/t", "REG_DWORD", "/d", UNUSED_PIPE_INDEX, "/f")
-        env = dict(self.wine.env, WINEDEBUG=EVENT_CHANNELS)
+        env = dict(self.wine.env, WINEDEBUG=EVENT_CHANNELS, **(more_env or {}))
         if locale is not None:
             env["LC_ALL"] = locale
         if stdin is None:
             return Interactive([self.loader, program_path] + args, env)
-        return run([self.loader, program_path] + args, env, stdin=stdin)
+        return run([self.loader, program_path] + args, env, stdin=stdin, cwd=cwd)
 
     def start_service(self, service):
         offset = self.wine.log_size()
@@ -1527,6 +1531,64 @@ class Leg:
         self.start_service(service)
         stop = self.wine.tool("sc", "stop", service)
         self.check("%s: a quick stop is stopped at once" % program, " 1  STOPPED" in stop.text(), stop.describe())
+    def run_api_set(self, row):
+        """A jvm.dll that imports the API set api-ms-win-crt-runtime-l1-1-0.dll,
+        as every Java runtime built with Visual C++ 2015 or later does: no file
+        has that name, the loader maps it. check asks the loader, loads the
+        library and calls the installation complete; a start runs."""
+        path, tree = self.lay_out(["halvern", self.name, "api-set", row.name.lower()], row)
+        shutil.copy(self.resource_table.get("ucrtImportJvm") or "(no ucrtImportJvm in programs.json)", tree.jvm)
+        done = self.console(path, ["check"])
+        self.expect_equal("%s: check on a jvm.dll that imports an API set: the report and exit code" % row.name,
+                          (done.code, done.text()), (0, self.expected_check(row, path, service=[
+                              "notice: not installed: the command install registers this program as the service"],
+                              source=["notice: not registered: Event Viewer shows the service's events without "
+                                      "their text; install registers it"])))
+        self.console(path, ["install"])
+        state, _ = self.start_service(row.service_name)
+        self.expect_state("%s: a start with a jvm.dll that imports an API set runs" % row.name, state,
+                          SERVICE_RUNNING, 0, 0)
+        self.stop_service(row.service_name)
+        self.console(path, ["uninstall"])
+        self.remove_leftover(row.service_name)
+
+    def run_service_search(self, row):
+        """A jvm.dll whose import only this console finds, through WINEPATH or
+        in its current folder: check names where it lies, as a problem, and
+        the service's start fails as check said."""
+        program, service = row.name, row.service_name
+        home = ["halvern", self.name, "search"]
+        path, tree = self.lay_out(home + [program.lower()], row)
+        shutil.copy(self.resource_table.get("absentImportJvm") or "(no absentImportJvm in programs.json)", tree.jvm)
+        folders = {"user path": "C:\\" + "\\".join(home + ["user path"]), "here": "C:\\" + "\\".join(home + ["here"])}
+        for folder in folders:
+            os.makedirs(self.wine.drive_c(*home, folder), exist_ok=True)
+            shutil.copy(self.resource_table.get("absentLibrary") or "(no absentLibrary in programs.json)",
+                        self.wine.drive_c(*home, folder))
+        self.console(path, ["install"])
+        unasked = ["notice: the start ends before it hands them over (see the VM library); shown as for a classic VM"]
+        bits = "64-bit (x64)" if self.table.bits == 64 else "32-bit (x86)"
+        cases = [("through WINEPATH", dict(more_env={"WINEPATH": folders["user path"]}),
+                  "%s, which is on your PATH but not the service's" % folders["user path"]),
+                 ("in the current folder", dict(cwd=self.wine.drive_c(*home, "here")),
+                  "%s, which is your current folder but not the service's" % folders["here"])]
+        for name, how, where in cases:
+            done = self.console(path, ["check"], **how)
+            self.expect_equal("%s: check on an import found only %s" % (program, name), (done.code, done.text()),
+                              (1, self.expected_check(row, path, library=[
+                                  "%s, as this program" % bits,
+                                  "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM",
+                                  "problem: it needs halvern-absent.dll, found only in " + where],
+                                  options=unasked + [masked(option) for option in self.expected_options(program)],
+                                  last="1 problem: a library that server\\jvm.dll needs is missing")))
+        state, log = self.start_service(service)
+        self.expect_state("%s: the start with an import the service does not find fails" % program, state,
+                          SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1)
+        library = path.rsplit("\\", 1)[0] + "\\\\server\\jvm.dll"
+        self.check("%s: the start's event names the import check named" % program,
+                   *failure_entry_facts(event_entries(log), service, "Failed to load JVM DLL.", [
+                       "\nWindows error 126: ", "\n%s is there, but a library it needs is missing: halvern-absent.dll"
+                       % library]))
         self.console(path, ["uninstall"])
         self.remove_leftover(service)
 
@@ -1548,7 +1610,9 @@ class Leg:
                  ("error_report_place", lambda: self.run_error_report_place(first)),
                  ("signed", self.run_signed),
                  ("blanks", self.run_blanks),
-                 ("slow_kernel", lambda: self.run_slow_kernel(first))]
+                 ("slow_kernel", lambda: self.run_slow_kernel(first)),
+                 ("api_set", lambda: self.run_api_set(first)),
+                 ("service_search", lambda: self.run_service_search(first))]
         for name, case in cases:
             if not only or name in only:
                 case()
