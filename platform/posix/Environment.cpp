@@ -93,6 +93,8 @@ extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     if (lpBuffer == nullptr || path.size() >= nBufferLength) return static_cast<DWORD>(path.size() + 1);
     memcpy(lpBuffer, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
+}
+
 // Like Windows: the length without the NUL, or on a short buffer the size
 // needed; 0 with ERROR_ENVVAR_NOT_FOUND when the variable is not set.
 extern "C" DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
