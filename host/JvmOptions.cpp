@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "Secrets.h"
+
 static const char kApplicationHomeOption[] = "-Dapplication.home=..";
 static const char kLibraryPathOption[] = "-Djava.library.path=..\\lib";
 static const char kClassicBootClassPathOption[] = "-Xbootclasspath/p:";
@@ -238,6 +240,12 @@ size_t ShownSecretOptionLength(const char* option) {
     return 0;
 }
 
+// Reports mask these wherever they show them; the VM gets them whole.
+static void RememberSecrets(const JavaVMOption* options, jint count) {
+    ForgetSecrets();
+    for (jint i = 0; i < count; ++i) RememberSecretsOf(options[i].optionString);
+}
+
 // ------------------------------------------------------------ the list
 
 JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation,
@@ -273,6 +281,7 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
 
     list.options = options;
     list.count = count;
+    RememberSecrets(options, count - kVmHookOptionCount);
     return list;
 }
 

@@ -95,7 +95,8 @@ void ReleaseBootClassPath(JvmOptionList* list);
 void FreeJvmOptionList(JvmOptionList* list);
 
 // Assembles the option list for an installation whose program lives in
-// moduleDirectory. Leaves the working directory at moduleDirectory.
+// moduleDirectory, and remembers its secrets for the reports (Secrets.h).
+// Leaves the working directory at moduleDirectory.
 JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation,
                                  const VmHooks& hooks);
 

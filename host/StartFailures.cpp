@@ -7,6 +7,7 @@
 #include "LaunchLayout.h"
 #include "PeImage.h"
 #include "ReportError.h"
+#include "Secrets.h"
 #include "SystemText.h"
 #include "ThrowableText.h"
 #include "VmOutput.h"
@@ -269,17 +270,21 @@ static bool AppendWhatTheVmPrinted() {
 }
 
 // A secret's value never reaches the log, on the console or in the event.
+// An option is shown in a buffer of its own: the stack's for the usual
+// ones, the heap's for a long boot class path.
 static void AppendShownOption(const char* option) {
-    size_t shown = ShownSecretOptionLength(option);
-    if (shown == 0) {
-        AppendShortened(&FailureDetail, option, kOptionEndsKept);
+    char buffer[1024];
+    size_t length = ShowOption(option, buffer, sizeof buffer);
+    char* shown = length < sizeof buffer ? buffer : static_cast<char*>(malloc(length + 1));
+    if (shown == nullptr) {
+        AppendText(&FailureDetail, "(an option of ");
+        AppendNumber(&FailureDetail, static_cast<long>(length));
+        AppendText(&FailureDetail, " bytes, with no memory to show it)");
         return;
     }
-    char masked[kOptionEndsKept + 8];
-    size_t kept = shown < kOptionEndsKept ? shown : kOptionEndsKept;
-    memcpy(masked, option, kept);
-    memcpy(masked + kept, "****", sizeof "****");
-    AppendText(&FailureDetail, masked);
+    if (shown != buffer) ShowOption(option, shown, length + 1);
+    AppendShortened(&FailureDetail, shown, kOptionEndsKept);
+    if (shown != buffer) free(shown);
 }
 
 // What the VM printed, then the options it was handed, then, if it printed

@@ -6,6 +6,7 @@
 
 #include "Detail.h"
 #include "ProductProfile.h"
+#include "Secrets.h"
 #include "SystemText.h"
 
 static const WORD kEventCategory = 1;  // "Kernel"
@@ -38,9 +39,17 @@ static LPCWSTR Widened(const char* utf8, WCHAR* buffer, int capacity) {
     return buffer;
 }
 
+// The detail as it is shown, on the console and in the event: the start's
+// secrets masked wherever they appear in it.
+static LPCWSTR WidenedDetail(const char* utf8) {
+    Widened(utf8, WideDetail, kDetailCapacity + 1);
+    MaskKnownSecrets(WideDetail);
+    return WideDetail;
+}
+
 // The detail in the console's code page; what it cannot show becomes '?'.
 static const char* ForConsole(const char* utf8) {
-    LPCWSTR wide = Widened(utf8, WideDetail, kDetailCapacity + 1);
+    LPCWSTR wide = WidenedDetail(utf8);
     unsigned int codePage = GetConsoleOutputCP();
     if (codePage == 0) codePage = CP_ACP;
     const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
@@ -63,7 +72,7 @@ void WriteEvent(EventKind kind, const char* message, const char* detail) {
         PrintFailure(stderr, message, detail);
     }
     LPCWSTR strings[2] = {Widened(message, WideMessage, sizeof WideMessage / sizeof WideMessage[0]),
-                          Widened(detail, WideDetail, kDetailCapacity + 1)};
+                          WidenedDetail(detail)};
     // Registered again on every call: a report is rare and nothing is cached.
     HANDLE eventSource = RegisterEventSourceA(nullptr, Profile.serviceName);
     ReportEventW(eventSource, kEvents[kind].type, kEventCategory, kEvents[kind].eventId, nullptr, 2, 0, strings,
