@@ -72,12 +72,6 @@ struct InitFileObserver {
 // nothing, when memory runs out. The start passes no observer.
 int ReadInitFileOptions(FILE* initFile, char** options, int capacity, const InitFileObserver* observer = nullptr);
 
-// Options that set a system property whose name says it holds a secret
-// (-Djavax.net.ssl.keyStorePassword=..., any case) are shown as
-// -Dname=****: returns the length of the part that may be shown, the "="
-// included, or 0 when the option may be shown whole.
-size_t ShownSecretOptionLength(const char* option);
-
 // Lists the jars of the working directory in the order the directory search
 // returns them: onJar gets each entry whose long name ends in ".jar" (any
 // case), and onSkipped, when given, each that the search matched only

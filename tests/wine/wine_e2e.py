@@ -536,13 +536,15 @@ def entry_facts(entries, service, event):
     return not missing, "detail %r lacks %r" % (messages[1], missing)
 
 
-SECRET_WORDS = ("password", "passwd", "pwd", "secret", "token", "credential", "apikey")
+SECRET_WORDS = ("pass", "pwd", "secret", "token", "credential", "apikey", "accesskey", "privatekey")
 
 
 def masked(option):
-    """An option as a report shows it: a secret property's value as ****."""
+    """An option as a report shows it: a secret property's value as ****
+    (what the init files here hold; SECRET_OPTIONS shows the rest of the rule)."""
     name, equals, _ = option.partition("=")
-    if option.startswith("-D") and equals and any(word in name[2:].lower() for word in SECRET_WORDS):
+    folded = name[2:].lower().replace(".", "").replace("_", "").replace("-", "")
+    if option.startswith("-D") and equals and any(word in folded for word in SECRET_WORDS):
         return name + "=****"
     return option
 
