@@ -1296,6 +1296,47 @@ class Leg:
         self.console(path, ["uninstall"])
         self.remove_leftover(service)
 
+    def run_check_options(self, row):
+        """check names the options that hand the process to others, from the
+        init file and from the environments as Wine's registry holds them (the
+        system's, and the service's own REG_MULTI_SZ list); a debugger on a
+        port alone listens on every interface only to a classic VM."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "check-options", program.lower()], row)
+        self.console(path, ["install"])
+        environment_key = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+        service_key = SERVICES_KEY + "\\" + service
+        jdwp = "-agentlib:jdwp=transport=dt_socket,server=y,address=5005"
+        self.wine.tool("reg", "add", environment_key, "/v", "JAVA_TOOL_OPTIONS", "/t", "REG_SZ", "/d",
+                       "-Dapi.key=Wine-Key-1 -XX:OnError=notify.cmd", "/f")
+        self.wine.tool("reg", "add", service_key, "/v", "Environment", "/t", "REG_MULTI_SZ", "/d",
+                       "PATH=C:\\windows\\0_JAVA_OPTIONS=" + jdwp, "/f")
+        found = [
+            "notice: JAVA_TOOL_OPTIONS is set in the system environment, and the VM reads its options too: "
+            "-Dapi.key=**** -XX:OnError=notify.cmd",
+            "notice: _JAVA_OPTIONS is set in the service's own environment, and the VM reads its options too: " + jdwp,
+            "notice: -XX:OnError=notify.cmd: its commands run as LocalSystem when the VM fails"]
+        problem = ("problem: %s listens for a debugger on every network interface (a Java 8 or earlier VM takes a "
+                   "port alone so): anyone who can reach it can run code as LocalSystem; let it listen on 127.0.0.1 "
+                   "only, or remove it" % jdwp)
+        try:
+            for conf, expected, last in [(None, found + [problem], "1 problem: a debugger agent listens beyond this "
+                                                                   "machine"),
+                                         ("vm=modular\n", found, "ready")]:
+                tree.set_standin_conf(conf)
+                done = self.console(path, ["check"])
+                report = done.text().replace("\r\n", "\n")
+                block = report.partition("The options the start hands to the VM\n")[2].partition("\n\n")[0]
+                findings = [line[2:] for line in block.splitlines() if line.startswith(("  notice: ", "  problem: "))]
+                self.expect_equal("%s: check names what hands the process to others (%s)" %
+                                  (program, "modular VM" if conf else "classic VM"),
+                                  (findings, report.rstrip("\n").rpartition("\n")[2]), (expected, last))
+        finally:
+            tree.set_standin_conf(None)
+            self.wine.tool("reg", "delete", environment_key, "/v", "JAVA_TOOL_OPTIONS", "/f")
+            self.console(path, ["uninstall"])
+            self.remove_leftover(service)
+
     @staticmethod
     def usage(row, path):
         return "\r\n%sUsage:\r\n\t%s [install|uninstall]\r\n" % (row.banner_line.replace("\n", "\r\n"), path)
@@ -1424,7 +1465,8 @@ class Leg:
                  ("console_code_page", lambda: self.run_console_code_page(first)),
                  ("signed", self.run_signed),
                  ("blanks", self.run_blanks),
-                 ("secrets", lambda: self.run_secrets(first))]
+                 ("secrets", lambda: self.run_secrets(first)),
+                 ("check_options", lambda: self.run_check_options(first))]
         for name, case in cases:
             if not only or name in only:
                 case()
