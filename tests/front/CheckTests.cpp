@@ -251,9 +251,13 @@ TEST_F(Check, NamesTheOptionsThatHandTheProcessToOthers) {
         std::vector<std::string> findings;
     };
     const Case cases[] = {
-        {"debuggers beyond loopback",
+        {"debuggers, those beyond loopback named",
          "-agentlib:jdwp=transport=dt_socket,server=y,suspend=n,address=*:5005\n"
+         "-agentlib:jdwp=transport=dt_socket,server=y,address=127.0.0.1:5006\n"
          "-Xrunjdwp:transport=dt_socket,server=y,address=10.0.0.5:8000\n"
+         "-agentlib:jdwp=transport=dt_socket,server=y,address=localhost:5007\n"
+         "-agentlib:jdwp=transport=dt_socket,server=n,address=*:5008\n"
+         "-agentlib:jdwp=transport=dt_shmem,server=y,address=alder\n"
          "-agentlib:jdwp=transport=dt_socket,server=y,address=5005\n",
          "",
          {},
@@ -266,14 +270,6 @@ TEST_F(Check, NamesTheOptionsThatHandTheProcessToOthers) {
           "problem: -agentlib:jdwp=transport=dt_socket,server=y,address=5005 listens for a debugger on every network "
           "interface if the VM is Java 8 or earlier (Java 9 and later take a port alone as loopback)" +
               exposed}},
-        {"debuggers only this machine reaches",
-         "-agentlib:jdwp=transport=dt_socket,server=y,address=127.0.0.1:5005\n"
-         "-agentlib:jdwp=transport=dt_socket,server=y,address=localhost:5006\n"
-         "-agentlib:jdwp=transport=dt_socket,server=n,address=*:5007\n"
-         "-agentlib:jdwp=transport=dt_shmem,server=y,address=alder\n",
-         "",
-         {},
-         {}},
         {"JMX without authentication, the last word winning",
          "-Dcom.sun.management.jmxremote.port=9010\n-Dcom.sun.management.jmxremote.authenticate=true\n"
          "-Dcom.sun.management.jmxremote.authenticate=false\n",
