@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -310,6 +311,130 @@ TEST_F(Check, NamesTheLibrariesTheServiceWillNotFind) {
                   "cannot find: it comes with the Visual C++ 2010 Redistributable\n");
     EXPECT_EQ(exitCode, 1);
     setenv("PATH", savedPath.c_str(), 1);
+}
+
+// The options that hand the process to others, from the init file and from
+// the service's environment (the system's, and the service's own, which
+// wins), each shown masked. The stand-in here tells no VM generation, so a
+// debugger on a port alone is judged for either.
+TEST_F(Check, NamesTheOptionsThatHandTheProcessToOthers) {
+    const char kSystemEnvironment[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\AlderSvc";
+    const std::string exposed =
+        ": anyone who can reach it can run code as LocalSystem; let it listen on 127.0.0.1 only, or remove it";
+    const std::string jmx =
+        "problem: JMX takes connections on port 9010 without authentication "
+        "(com.sun.management.jmxremote.authenticate=false): anyone who can reach it can run code as LocalSystem; "
+        "remove that option, or the port";
+    struct Case {
+        const char* name;
+        std::string initFile;
+        std::string systemToolOptions;                // JAVA_TOOL_OPTIONS there; "" for none
+        std::vector<std::string> serviceEnvironment;  // the entries of the service's Environment list
+        std::vector<std::string> findings;
+    };
+    const Case cases[] = {
+        {"debuggers, those beyond loopback named",
+         "-agentlib:jdwp=transport=dt_socket,server=y,suspend=n,address=*:5005\n"
+         "-agentlib:jdwp=transport=dt_socket,server=y,address=127.0.0.1:5006\n"
+         "-Xrunjdwp:transport=dt_socket,server=y,address=10.0.0.5:8000\n"
+         "-agentlib:jdwp=transport=dt_socket,server=y,address=localhost:5007\n"
+         "-agentlib:jdwp=transport=dt_socket,server=n,address=*:5008\n"
+         "-agentlib:jdwp=transport=dt_shmem,server=y,address=alder\n"
+         "-agentlib:jdwp=transport=dt_socket,server=y,address=5005\n",
+         "",
+         {},
+         {"problem: -agentlib:jdwp=transport=dt_socket,server=y,suspend=n,address=*:5005 listens for a debugger on "
+          "every network interface" +
+              exposed,
+          "problem: -Xrunjdwp:transport=dt_socket,server=y,address=10.0.0.5:8000 listens for a debugger on an "
+          "address that is not loopback" +
+              exposed,
+          "problem: -agentlib:jdwp=transport=dt_socket,server=y,address=5005 listens for a debugger on every network "
+          "interface if the VM is Java 8 or earlier (Java 9 and later take a port alone as loopback)" +
+              exposed}},
+        {"JMX without authentication, the last word winning",
+         "-Dcom.sun.management.jmxremote.port=9010\n-Dcom.sun.management.jmxremote.authenticate=true\n"
+         "-Dcom.sun.management.jmxremote.authenticate=false\n",
+         "",
+         {},
+         {jmx}},
+        {"JMX without authentication, but on no port",
+         "-Dcom.sun.management.jmxremote.authenticate=false\n",
+         "",
+         {},
+         {}},
+        {"commands the VM runs",
+         "-XX:OnError=notify.cmd token=abcd;x\n-XX:OnOutOfMemoryError=restart.cmd\n",
+         "",
+         {},
+         {"notice: -XX:OnError=notify.cmd token=****;x: its commands run as LocalSystem when the VM fails",
+          "notice: -XX:OnOutOfMemoryError=restart.cmd: its commands run as LocalSystem when the VM runs out of "
+          "memory"}},
+        {"the system environment's options, quoted parts whole",
+         "-Dcom.sun.management.jmxremote.authenticate=false\n",
+         "  -Dcom.sun.management.jmxremote.port=9010 -Dapi.key=k123\t'-XX:OnError=cmd /c x.cmd'  ",
+         {},
+         {"notice: JAVA_TOOL_OPTIONS is set in the system environment, and the VM reads its options too: "
+          "-Dcom.sun.management.jmxremote.port=9010 -Dapi.key=**** -XX:OnError=cmd /c x.cmd",
+          "notice: -XX:OnError=cmd /c x.cmd: its commands run as LocalSystem when the VM fails", jmx}},
+        {"the service's own environment replaces the system's, and _JAVA_OPTIONS comes last",
+         "-Dcom.sun.management.jmxremote.authenticate=false\n-Dcom.sun.management.jmxremote.port=9010\n",
+         "-Dfrom=system",
+         {"PATH=C:\\x", "java_tool_options=-Dfrom=service",
+          "_JAVA_OPTIONS=-agentlib:jdwp=transport=dt_socket,server=y,address=0.0.0.0:8000 "
+          "-Dcom.sun.management.jmxremote.authenticate=true"},
+         {"notice: JAVA_TOOL_OPTIONS is set in the system environment, but the service's own environment sets it "
+          "anew: -Dfrom=system",
+          "notice: JAVA_TOOL_OPTIONS is set in the service's own environment, and the VM reads its options too: "
+          "-Dfrom=service",
+          "notice: _JAVA_OPTIONS is set in the service's own environment, and the VM reads its options too: "
+          "-agentlib:jdwp=transport=dt_socket,server=y,address=0.0.0.0:8000 "
+          "-Dcom.sun.management.jmxremote.authenticate=true",
+          "problem: -agentlib:jdwp=transport=dt_socket,server=y,address=0.0.0.0:8000 listens for a debugger on every "
+          "network interface" +
+              exposed}},
+    };
+    auto findingsOf = [this] {
+        std::vector<std::string> findings;
+        std::istringstream block(Block("The options the start hands to the VM"));
+        for (std::string line; std::getline(block, line);)
+            if (line.rfind("  problem: ", 0) == 0 ||
+                (line.rfind("  notice: ", 0) == 0 && line.find("the start ends") == std::string::npos))
+                findings.push_back(line.substr(2));
+        return findings;
+    };
+    for (const Case& c : cases) {
+        FakeRegistry::Reset();
+        if (!c.systemToolOptions.empty())
+            FakeRegistry::AddKey(kSystemEnvironment,
+                                 {{"JAVA_TOOL_OPTIONS", FakeRegistry::Text(REG_SZ, c.systemToolOptions)}});
+        if (!c.serviceEnvironment.empty()) {
+            std::string list;
+            for (const std::string& entry : c.serviceEnvironment) list += entry + '\0';
+            FakeRegistry::AddKey(kServiceKey, {{"Environment", {REG_MULTI_SZ, list + '\0'}}});
+        }
+        installation_.writeInitFile("alder.init", c.initFile);
+        EXPECT_EQ(findingsOf(), c.findings) << c.name;
+        EXPECT_EQ(FakeRegistry::OpenKeys(), 0) << c.name;
+    }
+    FakeRegistry::Reset();
+    installation_.writeInitFile("alder.init",
+                                "-agentlib:jdwp=transport=dt_socket,server=y,address=*:5005\n"
+                                "-Dcom.sun.management.jmxremote.port=9010\n"
+                                "-Dcom.sun.management.jmxremote.authenticate=false\n");
+    EXPECT_EQ(Block("3 problems"),
+              "3 problems: server\\jvm.dll is no Windows library; a debugger agent listens beyond this machine; JMX "
+              "takes connections without authentication\n");
+    // What cannot be read is not called clean.
+    FakeRegistry::Reset();
+    FakeRegistry::Refuse(FakeRegistry::Call::OpenKey, ERROR_ACCESS_DENIED);
+    installation_.writeInitFile("alder.init", "");
+    EXPECT_EQ(findingsOf(), (std::vector<std::string>{
+                                "notice: the service's environment could not be read, so the options the VM may take "
+                                "from it are not shown: Windows error 5: Access is denied.",
+                                "notice: the system environment could not be read, so the options the VM may take "
+                                "from it are not shown: Windows error 5: Access is denied."}));
 }
 
 }  // namespace
