@@ -12,15 +12,15 @@ static const DWORD kEndRecordSize = 22;
 static const DWORD kLongestComment = 65535;
 static const DWORD kZip64LocatorSize = 20;
 static const DWORD kEntryHeaderSize = 46;
-static const DWORD kEndSignature = 0x06054b50;        // PK\5\6
+static const DWORD kEndSignature = 0x06054b50;           // PK\5\6
 static const DWORD kZip64LocatorSignature = 0x07064b50;  // PK\6\7
-static const DWORD kEntrySignature = 0x02014b50;      // PK\1\2
-static const DWORD kLocalSignature = 0x04034b50;      // PK\3\4
+static const DWORD kEntrySignature = 0x02014b50;         // PK\1\2
+static const DWORD kLocalSignature = 0x04034b50;         // PK\3\4
 // Offsets that SetFilePointer reaches without a high part.
 static const uint64_t kLargestFile = 0x7FFFFFFF;
 
 struct ZipBytes {
-    HANDLE file;                 // or, for bytes in memory, INVALID_HANDLE_VALUE and:
+    HANDLE file;  // or, for bytes in memory, INVALID_HANDLE_VALUE and:
     const unsigned char* bytes;
     uint64_t size;
     DWORD error;  // of the last failed read of the file
@@ -131,8 +131,8 @@ static JarAnswer WalkDirectory(const unsigned char* bytes, DWORD size, DWORD ent
         const unsigned char* entry = bytes + at;
         if (LittleEndian(entry, 4) != kEntrySignature) return JarDirectoryDamaged;
         DWORD entryNameLength = LittleEndian(entry + 28, 2);
-        uint64_t next = at + kEntryHeaderSize + entryNameLength + LittleEndian(entry + 30, 2) +
-                        LittleEndian(entry + 32, 2);
+        uint64_t next =
+            at + kEntryHeaderSize + entryNameLength + LittleEndian(entry + 30, 2) + LittleEndian(entry + 32, 2);
         if (next > size) return JarDirectoryDamaged;
         if (entryNameLength == nameLength && memcmp(entry + kEntryHeaderSize, name, nameLength) == 0) holds = true;
         at = next;

@@ -16,13 +16,13 @@ enum JarAnswer {
     JarHoldsEntry,
     JarLacksEntry,
     // The file is no zip a VM could read:
-    JarNoDirectoryEnd,     // no end-of-central-directory record (not a zip, or cut short)
-    JarDirectoryOutside,   // the directory the end record declares does not fit before it
-    JarDirectoryDamaged,   // an entry of the directory is not where or what the end record says
+    JarNoDirectoryEnd,    // no end-of-central-directory record (not a zip, or cut short)
+    JarDirectoryOutside,  // the directory the end record declares does not fit before it
+    JarDirectoryDamaged,  // an entry of the directory is not where or what the end record says
     // The file may be a good zip, but this reader does not read it:
-    JarZip64,              // a zip64 archive
-    JarTooLarge,           // past 2 GiB, or a directory larger than kLargestJarDirectory
-    JarUnreadable,         // it cannot be opened or read: *error says why
+    JarZip64,       // a zip64 archive
+    JarTooLarge,    // past 2 GiB, or a directory larger than kLargestJarDirectory
+    JarUnreadable,  // it cannot be opened or read: *error says why
 };
 
 enum { kLargestJarDirectory = 64 * 1024 * 1024 };

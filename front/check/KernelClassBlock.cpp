@@ -164,8 +164,9 @@ static void SearchOptions(KernelSearch* search, const JvmOptionList& list, VmGen
         if ((rest = After(option, "-Xbootclasspath/a:")) != nullptr) SearchEntries(search, rest, BootClassPath);
         if ((rest = After(option, "-Djava.class.path=")) != nullptr) classPath = rest;
         if (IsLauncherClassPathOption(option))
-            SayNotSearched(option, "an option of the java launcher, which a VM created here does not take (its own is "
-                                   "-Djava.class.path=)");
+            SayNotSearched(option,
+                           "an option of the java launcher, which a VM created here does not take (its own is "
+                           "-Djava.class.path=)");
         if (generation == ModularVm &&
             (After(option, "-Xbootclasspath/p:") != nullptr || After(option, "-Xbootclasspath:") != nullptr))
             SayNotSearched(option, "a modular VM (Java 9 or later) does not take it");

@@ -77,7 +77,9 @@ TEST(JarIndex, ACutJarNeverHoldsTheEntry) {
 TEST(JarIndex, ReadsAFileAndSaysWhyOneCannotBeRead) {
     Installation tree;
     tree.addJar("kernel.jar", kJar.entries);
-    auto path = [&](const std::string& name) { return Installation::WindowsForm((tree.jarDirectory() / name).string()); };
+    auto path = [&](const std::string& name) {
+        return Installation::WindowsForm((tree.jarDirectory() / name).string());
+    };
     DWORD error = 0;
     EXPECT_EQ(FindJarEntry(path("kernel.jar").c_str(), kKernel, &error), JarHoldsEntry);
     EXPECT_EQ(FindJarEntry(path("kernel.jar").c_str(), "com/example/Missing.class", &error), JarLacksEntry);
