@@ -9,7 +9,7 @@
  * a missing string prints no line), each application manifest
  * ("RT_MANIFEST.<id>=" and its bytes in hexadecimal), and the message table
  * as Event Viewer renders it: "MESSAGE.1=" the category's name, then
- * "MESSAGE.<id>=" for events 2, 3 and 4, each formatted with the strings
+ * "MESSAGE.<id>=" for events 2 to 5, each formatted with the strings
  * SAMPLE_MESSAGE and SAMPLE_DETAIL below (line breaks shown as \r and \n).
  *
  *   resource_reader --controls <service>
@@ -126,7 +126,7 @@ static int PrintMessages(const char* path) {
         PrintEscaped("MESSAGE.1", text);
     }
     DWORD_PTR strings[2] = {(DWORD_PTR)SAMPLE_MESSAGE, (DWORD_PTR)SAMPLE_DETAIL};
-    for (DWORD id = 2; id <= 4; ++id) {
+    for (DWORD id = 2; id <= 5; ++id) {
         char key[16];
         snprintf(key, sizeof key, "MESSAGE.%lu", (unsigned long)id);
         if (FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0, text,

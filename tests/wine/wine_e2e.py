@@ -116,6 +116,8 @@ EXPECTED_MESSAGES = {
 }
 # Events 3 (a stop that threw) and 4 (the VM ended the process) show the same way.
 EXPECTED_MESSAGES["MESSAGE.3"] = EXPECTED_MESSAGES["MESSAGE.4"] = EXPECTED_MESSAGES["MESSAGE.2"]
+# So does event 5 (others can change what the service runs).
+EXPECTED_MESSAGES["MESSAGE.5"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # Stop and preshutdown: the kernel's stop runs before Windows shuts down.
 CONTROLS_ACCEPTED = "0x101"
 # The options that hand the VM the host's hooks close every option list.
