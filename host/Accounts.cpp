@@ -90,8 +90,8 @@ static AccountTrust UserTrust(const AccountName& user) {
         return AccountNotVerified;
     LPBYTE buffer = nullptr;
     DWORD read = 0, total = 0;
-    NET_API_STATUS status = NetUserGetLocalGroups(nullptr, wideUser, 0, LG_INCLUDE_INDIRECT, &buffer,
-                                                  MAX_PREFERRED_LENGTH, &read, &total);
+    NET_API_STATUS status =
+        NetUserGetLocalGroups(nullptr, wideUser, 0, LG_INCLUDE_INDIRECT, &buffer, MAX_PREFERRED_LENGTH, &read, &total);
     if (status != NERR_Success) {
         if (buffer != nullptr) NetApiBufferFree(buffer);
         return AccountNotVerified;

@@ -256,7 +256,7 @@ void WarnOfChangeableInstallation(const char* moduleDirectory) {
                "what the service reads or runs; ");
     AppendText(&WarningDetail, Profile.serviceName);
     AppendText(&WarningDetail, " check lists the same.");
-    WriteEvent(InstallationChangeable, kWarning, WarningDetail.text);
+    WriteEvent(OthersCanChange, kWarning, WarningDetail.text);
 }
 
 // ------------------------------------------------------------ install's line
@@ -280,7 +280,8 @@ void PrintChangeableSummary() {
         JudgeInstallationAccess(modulePath, moduleDirectory, CountChangeable, &summary);
     if (summary.count > 0) {
         fputs("Warning: others can change ", stderr);
-        if (summary.count > 1) fprintf(stderr, "%d files and folders the service reads or runs, the first ", summary.count);
+        if (summary.count > 1)
+            fprintf(stderr, "%d files and folders the service reads or runs, the first ", summary.count);
         PrintAnsi(stderr, summary.first != nullptr ? summary.first : "?");
         if (summary.count == 1) fputs(", which the service reads or runs", stderr);
         fprintf(stderr, "; %s check %s\n", Profile.serviceName,

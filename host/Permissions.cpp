@@ -131,8 +131,7 @@ static bool AllowsOnObject(PACL list, DWORD index, PSID* account, DWORD* mask) {
     void* entry = nullptr;
     if (!GetAce(list, index, &entry)) return false;
     const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
-        return false;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) return false;
     if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) return false;
     auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
     *account = &allowed->SidStart;

@@ -5,11 +5,11 @@
 // name, each with two insertion strings: the fixed message, then the detail
 // (UTF-8; may be empty) that says why.
 enum EventKind {
-    KernelStartFailed,       // error, event 2
-    KernelStopFailed,        // error, event 3
-    VmEndedProcess,          // error, event 4: the VM ended the process or aborted
-    VmExitedCleanly,         // information, event 4: the VM ended the process with exit code 0
-    InstallationChangeable,  // warning, event 5: others can change what the service runs
+    KernelStartFailed,  // error, event 2
+    KernelStopFailed,   // error, event 3
+    VmEndedProcess,     // error, event 4: the VM ended the process or aborted
+    VmExitedCleanly,    // information, event 4: the VM ended the process with exit code 0
+    OthersCanChange,    // warning, event 5: others can change what the service runs
 };
 
 // Writes one event. The profile's echo prints both strings on standard

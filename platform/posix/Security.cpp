@@ -232,7 +232,8 @@ DescriptorParts FileDescriptorParts(const struct stat& info) {
     if ((info.st_mode & S_IRWXO) != 0) {
         ACCESS_MASK mask = 0;
         if ((info.st_mode & (S_IROTH | S_IXOTH)) != 0) mask |= read;
-        if ((info.st_mode & S_IWOTH) != 0) mask |= (folder && (info.st_mode & S_ISVTX) != 0) ? FILE_GENERIC_WRITE : write;
+        if ((info.st_mode & S_IWOTH) != 0)
+            mask |= (folder && (info.st_mode & S_ISVTX) != 0) ? FILE_GENERIC_WRITE : write;
         parts.aces.push_back({ACCESS_ALLOWED_ACE_TYPE, inherit, mask, AliasSid("WD")});
     }
     return parts;
@@ -477,9 +478,8 @@ extern "C" BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityD
                                                  PACL* pDacl, LPBOOL lpbDaclDefaulted) {
     *lpbDaclPresent = (DescriptorControl(pSecurityDescriptor) & kDaclPresent) != 0;
     DWORD offset = DescriptorOffset(pSecurityDescriptor, 16);
-    *pDacl = *lpbDaclPresent && offset != 0
-                 ? reinterpret_cast<PACL>(static_cast<BYTE*>(pSecurityDescriptor) + offset)
-                 : nullptr;
+    *pDacl = *lpbDaclPresent && offset != 0 ? reinterpret_cast<PACL>(static_cast<BYTE*>(pSecurityDescriptor) + offset)
+                                            : nullptr;
     *lpbDaclDefaulted = FALSE;
     return TRUE;
 }

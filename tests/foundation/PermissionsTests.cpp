@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "InstallationAccess.h"
 #include "Installation.h"
+#include "InstallationAccess.h"
 #include "Permissions.h"
 #include "ProgramTexts.h"
 
@@ -97,8 +97,8 @@ struct Case {
 };
 
 TEST(Permissions, JudgesOwnerAndPermissionList) {
-    const std::string copiedFile = "D:AI(A;ID;FA;;;" + kTrustedInstaller +
-                                   ")(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)(A;ID;0x1200a9;;;AC)";
+    const std::string copiedFile =
+        "D:AI(A;ID;FA;;;" + kTrustedInstaller + ")(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)(A;ID;0x1200a9;;;AC)";
     const Case cases[] = {
         // Safe.
         {"Program Files' own list", kProgramFiles, kRightsToChangeFolder, kSafe},
@@ -116,41 +116,66 @@ TEST(Permissions, JudgesOwnerAndPermissionList) {
         // Changeable by others.
         {"no permission list", "O:BAD:NO_ACCESS_CONTROL", kRightsToChangeFile, {NoPermissionList, "", 0, false}},
         {"no DACL at all", "O:BA", kRightsToChangeFile, {NoPermissionList, "", 0, false}},
-        {"an ordinary user as owner", "O:" + kOrdinaryUser + "D:(A;;FA;;;SY)", kRightsToChangeFile,
+        {"an ordinary user as owner",
+         "O:" + kOrdinaryUser + "D:(A;;FA;;;SY)",
+         kRightsToChangeFile,
          {OwnerNotTrusted, kOrdinaryUser, 0, false}},
-        {"an owner whose groups cannot be looked up", "O:" + kUnknownAccount + "D:(A;;FA;;;SY)", kRightsToChangeFile,
+        {"an owner whose groups cannot be looked up",
+         "O:" + kUnknownAccount + "D:(A;;FA;;;SY)",
+         kRightsToChangeFile,
          {OwnerNotTrusted, kUnknownAccount, 0, true}},
-        {"the drive's root as a home: anyone logged on may add a folder", kDriveRoot, kRightsToChangeFolder,
+        {"the drive's root as a home: anyone logged on may add a folder",
+         kDriveRoot,
+         kRightsToChangeFolder,
          {AccountCanChange, kAuthenticatedUsers, FILE_APPEND_DATA, false}},
-        {"a folder made below C:\\: Authenticated Users may modify it", kFolderBelowDriveRoot, kRightsToChangeFolder,
+        {"a folder made below C:\\: Authenticated Users may modify it",
+         kFolderBelowDriveRoot,
+         kRightsToChangeFolder,
          {AccountCanChange, kAuthenticatedUsers, FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE, false}},
-        {"the same folder above the home: they may delete it", kFolderBelowDriveRoot, kRightsToReplaceBelow,
+        {"the same folder above the home: they may delete it",
+         kFolderBelowDriveRoot,
+         kRightsToReplaceBelow,
          {AccountCanChange, kAuthenticatedUsers, DELETE, false}},
         {"write data", "O:BAD:(A;;0x2;;;WD)", kRightsToChangeFile, {AccountCanChange, kEveryone, 0x2, false}},
         {"delete", "O:BAD:(A;;SD;;;WD)", kRightsToChangeFile, {AccountCanChange, kEveryone, DELETE, false}},
-        {"delete a child of a folder", "O:BAD:(A;;0x40;;;BU)", kRightsToReplaceBelow,
+        {"delete a child of a folder",
+         "O:BAD:(A;;0x40;;;BU)",
+         kRightsToReplaceBelow,
          {AccountCanChange, kUsers, FILE_DELETE_CHILD, false}},
         {"write the list", "O:BAD:(A;;WD;;;BU)", kRightsToChangeFile, {AccountCanChange, kUsers, WRITE_DAC, false}},
-        {"take ownership", "O:BAD:(A;;WO;;;BU)", kRightsToReplaceBelow,
-         {AccountCanChange, kUsers, WRITE_OWNER, false}},
-        {"generic write", "O:BAD:(A;;GW;;;AU)", kRightsToChangeFile,
+        {"take ownership", "O:BAD:(A;;WO;;;BU)", kRightsToReplaceBelow, {AccountCanChange, kUsers, WRITE_OWNER, false}},
+        {"generic write",
+         "O:BAD:(A;;GW;;;AU)",
+         kRightsToChangeFile,
          {AccountCanChange, kAuthenticatedUsers, GENERIC_WRITE, false}},
-        {"generic all", "O:BAD:(A;;GA;;;AU)", kRightsToReplaceBelow,
+        {"generic all",
+         "O:BAD:(A;;GA;;;AU)",
+         kRightsToReplaceBelow,
          {AccountCanChange, kAuthenticatedUsers, GENERIC_ALL, false}},
-        {"full control, of the rights that matter", "O:BAD:(A;OICI;FA;;;" + kOrdinaryUser + ")",
+        {"full control, of the rights that matter",
+         "O:BAD:(A;OICI;FA;;;" + kOrdinaryUser + ")",
          kRightsToChangeFile,
          {AccountCanChange, kOrdinaryUser, FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER,
           false}},
-        {"a deny entry is not weighed", "O:BAD:(D;;FA;;;AU)(A;;FW;;;AU)", kRightsToChangeFile,
+        {"a deny entry is not weighed",
+         "O:BAD:(D;;FA;;;AU)(A;;FW;;;AU)",
+         kRightsToChangeFile,
          {AccountCanChange, kAuthenticatedUsers, FILE_WRITE_DATA | FILE_APPEND_DATA, false}},
-        {"an account's rights from all its entries", "O:BAD:(A;;WD;;;AU)(A;;FR;;;WD)(A;;WO;;;AU)", kRightsToChangeFile,
+        {"an account's rights from all its entries",
+         "O:BAD:(A;;WD;;;AU)(A;;FR;;;WD)(A;;WO;;;AU)",
+         kRightsToChangeFile,
          {AccountCanChange, kAuthenticatedUsers, WRITE_DAC | WRITE_OWNER, false}},
         {"an account known not to be trusted before one not verified",
-         "O:BAD:(A;;FW;;;" + kUnknownAccount + ")(A;;SD;;;WD)", kRightsToChangeFile,
+         "O:BAD:(A;;FW;;;" + kUnknownAccount + ")(A;;SD;;;WD)",
+         kRightsToChangeFile,
          {AccountCanChange, kEveryone, DELETE, false}},
-        {"an account not verified, when it is the only one", "O:BAD:(A;;SD;;;" + kUnknownAccount + ")",
-         kRightsToChangeFile, {AccountCanChange, kUnknownAccount, DELETE, true}},
-        {"an untrusted owner before the entries", "O:" + kOrdinaryUser + "D:(A;;GA;;;WD)", kRightsToChangeFile,
+        {"an account not verified, when it is the only one",
+         "O:BAD:(A;;SD;;;" + kUnknownAccount + ")",
+         kRightsToChangeFile,
+         {AccountCanChange, kUnknownAccount, DELETE, true}},
+        {"an untrusted owner before the entries",
+         "O:" + kOrdinaryUser + "D:(A;;GA;;;WD)",
+         kRightsToChangeFile,
          {OwnerNotTrusted, kOrdinaryUser, 0, false}},
     };
     for (const Case& c : cases) EXPECT_EQ(Judge(c.sddl, c.rightsThatMatter), c.expected) << c.what;
@@ -211,7 +236,7 @@ class InstallationOnDisk : public ::testing::Test {
 TEST_F(InstallationOnDisk, NamesNothingWhereOnlyTheOwnerMayWrite) {
     int judged = 0;
     EXPECT_TRUE(JudgeOnDisk(install, &judged).empty());
-    const int parts = 10;  // program, its folder, init file, server, jvm.dll, home, lib, util, two jars
+    const int parts = 10;        // program, its folder, init file, server, jvm.dll, home, lib, util, two jars
     const int foldersAbove = 2;  // "\" and "\tmp"
     EXPECT_EQ(judged, parts + foldersAbove);
 }
