@@ -207,6 +207,7 @@ static void JudgeFoldersAbove(Walk* walk, const char* home) {
 }
 
 int JudgeInstallationAccess(const char* modulePath, const char* moduleDirectory, PartAccessSeen seen, void* context) {
+    if (moduleDirectory[0] == '\0') return 0;  // the program's own folder is unknown: nothing below it is read
     Walk* walk = static_cast<Walk*>(malloc(sizeof(Walk)));
     if (walk == nullptr) return 0;
     walk->seen = seen;

@@ -34,7 +34,6 @@ static void SayVerdict() {
     EndLine();
 }
 
-
 int RunCheck() {
     BeginReport();
     CheckContext context;
@@ -52,6 +51,7 @@ int RunCheck() {
     CheckProgram(&context);
     CheckService(&context);
     CheckEventSource(&context);
+    if (moduleDirectory[0] != '\0') CheckPermissions(&context);
     CheckVmLibrary(&context);
     if (moduleDirectory[0] != '\0') {
         CheckInitFile(&context);
