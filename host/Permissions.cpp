@@ -107,18 +107,24 @@ SidBuffer ServiceSidOf(const char* serviceName) {
 
 // ------------------------------------------------------------ the judgement
 
-static bool IsFixedTrusted(PSID account) {
+// Who is asked about the accounts the judgement does not know by name.
+struct Asking {
+    SidBuffer service;
+    AccountTrustQuery ask;
+    void* context;
+};
+
+static bool IsFixedTrusted(PSID account, const Asking& asking) {
     static const FixedSid* const kTrusted[] = {&kSystem,       &kAdministrators, &kTrustedInstaller,
                                                &kCreatorOwner, &kCreatorGroup,   &kOwnerRights};
     for (const FixedSid* trusted : kTrusted)
         if (EqualSid(account, AsSid(trusted))) return true;
-    static const SidBuffer kService = ServiceSidOf(Profile.serviceName);
-    return EqualSid(account, AsSid(kService.bytes));
+    return EqualSid(account, AsSid(asking.service.bytes));
 }
 
-static AccountTrust TrustOf(PSID account, AccountTrustQuery ask, void* context) {
-    if (IsFixedTrusted(account)) return AccountTrusted;
-    return ask != nullptr ? ask(account, context) : AccountNotTrusted;
+static AccountTrust TrustOf(PSID account, const Asking& asking) {
+    if (IsFixedTrusted(account, asking)) return AccountTrusted;
+    return asking.ask != nullptr ? asking.ask(account, asking.context) : AccountNotTrusted;
 }
 
 static void KeepAccount(AccessFinding* finding, PSID account) {
@@ -155,6 +161,7 @@ AccessFinding JudgeAccess(PSECURITY_DESCRIPTOR descriptor, DWORD rightsThatMatte
     AccessFinding finding;
     memset(&finding, 0, sizeof finding);
     finding.verdict = OnlyTrustedCanChange;
+    const Asking asking = {ServiceSidOf(Profile.serviceName), ask, context};
     BOOL present = FALSE, defaulted = FALSE;
     PACL list = nullptr;
     if (!GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present || list == nullptr) {
@@ -163,7 +170,7 @@ AccessFinding JudgeAccess(PSECURITY_DESCRIPTOR descriptor, DWORD rightsThatMatte
     }
     PSID owner = nullptr;
     if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr) {
-        AccountTrust trust = TrustOf(owner, ask, context);
+        AccountTrust trust = TrustOf(owner, asking);
         if (trust != AccountTrusted) {
             finding.verdict = OwnerNotTrusted;
             finding.notVerified = trust == AccountNotVerified;
@@ -175,7 +182,7 @@ AccessFinding JudgeAccess(PSECURITY_DESCRIPTOR descriptor, DWORD rightsThatMatte
     DWORD mask;
     for (DWORD i = 0; i < list->AceCount; ++i) {
         if (!AllowsOnObject(list, i, &account, &mask) || (mask & rightsThatMatter) == 0) continue;
-        AccountTrust trust = TrustOf(account, ask, context);
+        AccountTrust trust = TrustOf(account, asking);
         if (trust == AccountTrusted) continue;
         if (finding.verdict == AccountCanChange && (!finding.notVerified || trust == AccountNotVerified)) continue;
         finding.verdict = AccountCanChange;

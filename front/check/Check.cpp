@@ -63,5 +63,5 @@ int RunCheck() {
     bool reachesCreate = context.libraryAnswered && context.optionsBuilt;
     free(moduleDirectory);
     free(modulePath);
-    return reachesCreate ? 0 : 1;
+    return reachesCreate && context.othersCanChange == 0 ? 0 : 1;
 }

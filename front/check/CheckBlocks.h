@@ -13,6 +13,7 @@ struct CheckContext {
     VmGeneration generation;
     bool optionsBuilt;
     bool othersCanChangeVm;  // server\jvm.dll, or a folder on its way: check does not load it
+    int othersCanChange;     // parts of the installation others can change: check fails
 };
 
 void CheckProgram(CheckContext* context);

@@ -36,13 +36,8 @@ static const char* ProblemName(InstallationPart part) {
     return "others can change the installation";
 }
 
-struct PermissionsSeen {
-    CheckContext* context;
-    int changeable;
-};
-
-static void SayPart(const PartAccess& access, void* seen) {
-    auto* found = static_cast<PermissionsSeen*>(seen);
+static void SayPart(const PartAccess& access, void* checkContext) {
+    auto* context = static_cast<CheckContext*>(checkContext);
     if (access.finding == nullptr) {
         BeginLine(NoticeLine);
         Say("the permissions of ");
@@ -56,22 +51,21 @@ static void SayPart(const PartAccess& access, void* seen) {
     SayAnsi(access.finding);
     EndLine();
     NameProblem(ProblemName(access.part));
-    ++found->changeable;
-    if (LeadsToVmLibrary(access.part)) found->context->othersCanChangeVm = true;
+    ++context->othersCanChange;
+    if (LeadsToVmLibrary(access.part)) context->othersCanChangeVm = true;
 }
 
 void CheckPermissions(CheckContext* context) {
     BeginBlock("The permissions of the installation", "");
-    PermissionsSeen seen = {context, 0};
-    int judged = JudgeInstallationAccess(context->modulePath, context->moduleDirectory, SayPart, &seen);
+    int judged = JudgeInstallationAccess(context->modulePath, context->moduleDirectory, SayPart, context);
     BeginLine(InfoLine);
-    if (seen.changeable == 0) {
+    if (context->othersCanChange == 0) {
         Say("only SYSTEM, the administrators and the service itself can change the ");
         SayNumber(judged);
         Say(" files and folders a start reads or runs");
     } else {
         Say("others can change ");
-        SayNumber(seen.changeable);
+        SayNumber(context->othersCanChange);
         Say(" of the ");
         SayNumber(judged);
         Say(" files and folders a start reads or runs; only SYSTEM, the administrators and the service itself "
