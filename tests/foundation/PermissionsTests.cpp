@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -259,6 +260,35 @@ TEST_F(InstallationOnDisk, NamesEachPartOthersMayWrite) {
     EXPECT_EQ(seen[2].finding, "Everyone can modify " + util + ": any of them can run code as LocalSystem");
     EXPECT_TRUE(LeadsToVmLibrary(seen[1].part));
     EXPECT_FALSE(LeadsToVmLibrary(seen[0].part));
+}
+
+// An owner is asked of the system: an account not in Administrators, and
+// one that cannot be looked up, are named, and so is what follows.
+TEST_F(InstallationOnDisk, NamesAnOwnerThatIsNoAdministrator) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a file away takes root";
+    const std::filesystem::path init = install.bin() / ProgramUnderTest().initFileName;
+    const std::string initWindows = Windows(init);
+    struct Case {
+        const char* what;
+        uid_t owner;
+        std::string finding;
+    };
+    const Case cases[] = {
+        {"root, an administrator", 0, ""},
+        {"nobody, an ordinary user", 65534,
+         "Unix User\\nobody owns " + initWindows +
+             " and so can change its permissions: that account can run code as LocalSystem"},
+        {"an account no one can look up", 54321,
+         "S-1-22-1-54321, whose groups could not be looked up, owns " + initWindows +
+             " and so can change its permissions: that account can run code as LocalSystem"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(chown(init.c_str(), c.owner, 0), 0) << c.what;
+        int judged = 0;
+        std::vector<Seen> seen = JudgeOnDisk(install, &judged);
+        EXPECT_EQ(seen.empty() ? "" : seen[0].finding, c.finding) << c.what;
+        EXPECT_EQ(seen.size(), c.finding.empty() ? 0u : 1u) << c.what;
+    }
 }
 
 // Above the home only the rights that replace what is below count: a
