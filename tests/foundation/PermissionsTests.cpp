@@ -9,8 +9,10 @@
 #include <sddl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Installation.h"
@@ -306,6 +308,53 @@ TEST_F(InstallationOnDisk, NamesAFolderAboveTheHomeWhereOthersMayReplaceIt) {
 
     std::filesystem::permissions(outer, std::filesystem::perms::sticky_bit, std::filesystem::perm_options::add);
     EXPECT_TRUE(JudgeOnDisk(nested, &judged).empty()) << "a sticky folder lets no one replace another's folder";
+}
+
+// The folders of a Windows path, each judged as its part: the stand-in reads
+// "C:\\..." below the working directory, where every folder here lets others
+// write, so that each is heard of.
+TEST(InstallationFolders, AreTheProgramsTheHomeItsLibrariesAndEachFolderAboveIt) {
+    Installation scratch;
+    WorkingDirectoryGuard directory;
+    ASSERT_EQ(chdir(scratch.root().c_str()), 0);
+    struct Case {
+        std::string moduleDirectory;
+        std::vector<std::pair<InstallationPart, std::string>> folders;
+    };
+    const Case cases[] = {
+        {"C:\\Halvern\\Alder\\bin\\",
+         {{ProgramFolderPart, "C:\\Halvern\\Alder\\bin"},
+          {HomePart, "C:\\Halvern\\Alder"},
+          {LibFolderPart, "C:\\Halvern\\Alder\\lib"},
+          {JarFolderPart, "C:\\Halvern\\Alder\\lib\\util"},
+          {FolderAbovePart, "C:\\"},
+          {FolderAbovePart, "C:\\Halvern"}}},
+        // At the root's first level, the home is the root.
+        {"C:\\bin\\",
+         {{ProgramFolderPart, "C:\\bin"},
+          {HomePart, "C:\\"},
+          {LibFolderPart, "C:\\lib"},
+          {JarFolderPart, "C:\\lib\\util"}}},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(scratch.root() / "C:");
+        for (const auto& folder : c.folders) {
+            std::string posix = folder.second;
+            std::replace(posix.begin(), posix.end(), '\\', '/');
+            std::filesystem::create_directories(scratch.root() / posix);
+            std::filesystem::permissions(scratch.root() / posix, std::filesystem::perms::others_write,
+                                         std::filesystem::perm_options::add);
+        }
+        std::vector<std::pair<InstallationPart, std::string>> seen;
+        JudgeInstallationAccess(
+            (c.moduleDirectory + "AlderSvc.exe").c_str(), c.moduleDirectory.c_str(),
+            [](const PartAccess& access, void* context) {
+                static_cast<std::vector<std::pair<InstallationPart, std::string>>*>(context)->push_back(
+                    {access.part, access.path});
+            },
+            &seen);
+        EXPECT_EQ(seen, c.folders) << c.moduleDirectory;
+    }
 }
 
 }  // namespace
