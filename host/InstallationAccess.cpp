@@ -234,6 +234,7 @@ int JudgeInstallationAccess(const char* modulePath, const char* moduleDirectory,
 
 static const char kWarning[] = "Others can change what the service runs";
 
+// Its own: the start warns once, and no other report writes it.
 static Detail WarningDetail;
 
 static void AddToWarning(const PartAccess& access, void* context) {

@@ -10,6 +10,7 @@ enum EventKind {
     VmEndedProcess,     // error, event 4: the VM ended the process or aborted
     VmExitedCleanly,    // information, event 4: the VM ended the process with exit code 0
     OthersCanChange,    // warning, event 5: others can change what the service runs
+    InitFileMisread,    // warning, event 6: the start reads the init file otherwise than it is written
 };
 
 // Writes one event. The profile's echo prints both strings on standard

@@ -258,6 +258,8 @@ BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
 // Environment and file attributes (platform/posix/Environment.cpp)
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+// TMP, else TEMP, else /tmp, ending in a backslash.
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 
 // Dynamic libraries (platform/posix/Library.cpp)
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);

@@ -1,5 +1,6 @@
 // ExpandEnvironmentStringsA and GetFileAttributesA on POSIX: what a registry
-// value of type REG_EXPAND_SZ needs to be looked at as a file.
+// value of type REG_EXPAND_SZ needs to be looked at as a file. GetTempPathA:
+// where a VM's error report may have gone.
 #include <windows.h>
 
 #include <errno.h>
@@ -78,4 +79,17 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         SetLastError(ERROR_ACCESS_DENIED);
     }
     return INVALID_FILE_ATTRIBUTES;
+}
+
+// As Windows: TMP, then TEMP; /tmp where neither is set, as a Linux VM has it.
+extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+    const char* folder = EnvironmentValue("TMP");
+    if (folder == nullptr || folder[0] == '\0') folder = EnvironmentValue("TEMP");
+    if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
+    std::string path = ToWindowsPath(folder);
+    if (path.back() != '\\') path += '\\';
+    // Like Windows: on a short buffer, the size needed, NUL included.
+    if (lpBuffer == nullptr || path.size() >= nBufferLength) return static_cast<DWORD>(path.size() + 1);
+    memcpy(lpBuffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
 }

@@ -117,6 +117,32 @@ TEST_F(Check, SaysWhatBecomesOfEachLineOfTheInitFile) {
                  block += "  notice: line " + std::to_string(i) + " is ignored: it does not begin with \"-\"\n";
              return block + "  notice: 60 more lines are not listed\n  0 options from it\n";
          }()},
+        {"lines of 509 to 512 bytes, each followed by another",
+         [] {
+             std::string file;
+             for (int length : {509, 510, 511, 512})
+                 file += "-D" + std::string(length - 2, 'w') + "\n-Dnext=" + std::to_string(length) + "\n";
+             return file;
+         }(),
+         "The init file alder.init\n  line 1: -D" + std::string(507, 'w') + "\n  line 2: -Dnext=509\n  line 3: -D" +
+             std::string(508, 'w') + "\n  line 4: -Dnext=510\n  line 5: -D" + std::string(509, 'w') +
+             "\n  line 6: -Dnext=511\n  problem: line 7 is longer than 511 bytes: the start takes its first 511 as "
+             "the option -D" +
+             std::string(509, 'w') +
+             ", and the rest as lines of their own\n  line 8: -Dnext=512\n  8 options from it\n"},
+        {"saved as UTF-16 with its byte-order mark",
+         "\xFF\xFE" + Installation::Utf16("-Xmx2g\r\n\r\nfree text\r\n-Dsecret.token=abc\r\n"),
+         "The init file alder.init\n  problem: alder.init is saved as UTF-16: a start reads none of its 4 lines; save "
+         "it as ANSI, e.g. `Set-Content -Encoding Default`\n  line 1 would be: -Xmx2g\n  line 3 would be: free "
+         "text\n  line 4 would be: -Dsecret.token=****\n  0 options from it\n"},
+        // Without a mark, its first line begins with "-" and a NUL.
+        {"saved as UTF-16 without one",
+         Installation::Utf16("-Dsite=Donn\xE9"
+                             "es"),
+         "The init file alder.init\n  problem: alder.init is saved as UTF-16: a start reads none of its 1 line; save "
+         "it as ANSI, e.g. `Set-Content -Encoding Default`\n  line 1 would be: -Dsite=Donn\xC3\xA9"
+         "es\n  0 options "
+         "from it\n"},
         {"a NUL inside a line", std::string("-Dcut=before\0after\n-Xss1m\n", 26),
          "The init file alder.init\n  line 1: -Dcut=before\n  line 2: -Xss1m\n  2 options from it\n"},
     };

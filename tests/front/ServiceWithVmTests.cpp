@@ -178,13 +178,14 @@ TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped
 // runs in a child process; what the service reported is written down there
 // as it happens ("status <state> <win32> <specific> <accepted>", "event
 // <type> <id> <message>" and the detail), with the process id and the
-// program's directory made {pid} and {bin}.
+// program's directory made {pid} and {bin}. The temp folder is {bin}\temp.
 struct VmEndingCase {
     const char* name;
     const char* conf;
     std::vector<DWORD> controls;
     int exitCode;
     std::string transcript;
+    std::string initFile = "";
 };
 
 void PrintTo(const VmEndingCase& c, std::ostream* out) { *out << c.name; }
@@ -202,6 +203,7 @@ class VmEndsTheProcess : public ServiceWithVm, public ::testing::WithParamInterf
 
     // The service run, in the child: each report written down as it is made.
     void RunWritingDown() {
+        setenv("TMP", (install.bin() / "temp").c_str(), 1);
         FakeServiceManager::OnStatusReport([](const SERVICE_STATUS& status) {
             fprintf(stderr, "status %u %u %u 0x%x\n", static_cast<unsigned>(status.dwCurrentState),
                     static_cast<unsigned>(status.dwWin32ExitCode),
@@ -224,6 +226,9 @@ class VmEndsTheProcess : public ServiceWithVm, public ::testing::WithParamInterf
 
 TEST_P(VmEndsTheProcess, WithOneEventAndOneFinalReport) {
     install.installStandinVm(GetParam().conf);
+    if (!GetParam().initFile.empty()) install.writeInitFile("alder.init", GetParam().initFile);
+    std::filesystem::create_directories(install.bin() / "temp");
+    std::filesystem::create_directories(install.root() / "crashes");
     EXPECT_EXIT(RunWritingDown(), ::testing::ExitedWithCode(GetParam().exitCode), ::testing::Eq(GetParam().transcript));
 }
 
@@ -234,80 +239,102 @@ const char kStartFailed[] = "status 1 1066 1 0x1\n";
 const char kOptionsHanded[] =
     "The VM was handed these options:\n-Dapplication.home=..\n-Djava.library.path=..\\lib\n"
     "-Xbootclasspath/p:\nvfprintf\nexit\nabort\n";
+const char kAborted[] =
+    "event 1 4 The Java VM aborted\n"
+    "The Java VM aborted while the kernel was running.\n"
+    "What it printed last:\n# A fatal error has been detected by the stand-in VM\n";
+const char kLookedFor[] = "looked for {bin}\\hs_err_pid{pid}.log and {bin}\\temp\\hs_err_pid{pid}.log\n";
+const char kReportInBin[] = "Its error report: {bin}\\hs_err_pid{pid}.log\n";
+const char kReportInTemp[] = "Its error report: {bin}\\temp\\hs_err_pid{pid}.log\n";
+const char kReportAtErrorFile[] = "Its error report: {bin}\\..\\crashes\\crash_pid{pid}.log\n";
 const char kHeapNotReserved[] =
     "The VM printed:\nError occurred during initialization of VM\n"
     "Could not reserve enough space for 3145728KB object heap\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Hooks, VmEndsTheProcess,
-    ::testing::Values(
-        VmEndingCase{"AbortWhileCreated",
-                     "fail=create-abort",
-                     {},
-                     1,
-                     std::string(kStartPending) +
-                         "event 1 2 Error creating JVM\n"
-                         "The Java VM ended the process while it was being created, by aborting.\n" +
-                         kHeapNotReserved + kOptionsHanded + kStartFailed},
-        VmEndingCase{"ExitWhileCreated",
-                     "fail=create-exit\nsay=Error: Could not create the Java Virtual Machine.",
-                     {},
-                     1,
-                     std::string(kStartPending) +
-                         "event 1 2 Error creating JVM\n"
-                         "The Java VM ended the process while it was being created, with exit code 1.\n"
-                         "The VM printed:\nError: Could not create the Java Virtual Machine.\n" +
-                         kOptionsHanded + kStartFailed},
-        VmEndingCase{"ExitInStart",
-                     "exit-in-start=3",
-                     {},
-                     3,
-                     std::string(kStartPending) +
-                         "event 1 2 Exception occurs starting up the Kernel\n"
-                         "The Java VM ended the process during the kernel's start, with exit code 3.\n" +
-                         kStartFailed},
-        VmEndingCase{"ExitZeroWhileRunning",
-                     "exit-after-start=0",
-                     {},
-                     0,
-                     std::string(kStartPending) + kRunning +
-                         "event 4 4 The Java VM ended the process\n"
-                         "The Java VM ended the process with exit code 0 while the kernel was running.\n"
-                         "What it printed last:\nstand-in: exiting with code 0\n"
-                         "status 1 0 0 0x101\n"},
-        VmEndingCase{"ExitSevenWhileRunning",
-                     "exit-after-start=7",
-                     {},
-                     7,
-                     std::string(kStartPending) + kRunning +
-                         "event 1 4 The Java VM ended the process\n"
-                         "The Java VM ended the process with exit code 7 while the kernel was running.\n"
-                         "What it printed last:\nstand-in: exiting with code 7\n"
-                         "status 1 1066 7 0x101\n"},
-        // A crash for the service manager: no final report at all.
-        VmEndingCase{"AbortWhileRunning",
-                     "abort-after-start",
-                     {},
-                     1,
-                     std::string(kStartPending) + kRunning +
-                         "event 1 4 The Java VM aborted\n"
-                         "The Java VM aborted while the kernel was running.\n"
-                         "What it printed last:\n# A fatal error has been detected by the stand-in VM\n"
-                         "Its error report, hs_err_pid{pid}.log, is normally in {bin}, the program's directory.\n"},
-        // The stop was asked for: a clean stop, whatever the code.
-        VmEndingCase{"ExitZeroInStop",
-                     "exit-in-stop=0",
-                     {SERVICE_CONTROL_STOP},
-                     0,
-                     std::string(kStartPending) + kRunning + kStopPending + "status 1 0 0 0x101\n"},
-        VmEndingCase{"ExitFiveInStop",
-                     "exit-in-stop=5",
-                     {SERVICE_CONTROL_PRESHUTDOWN},
-                     5,
-                     std::string(kStartPending) + kRunning + kStopPending +
-                         "event 1 4 The Java VM ended the process\n"
-                         "The Java VM ended the process with exit code 5 while the kernel's stop ran.\n"
-                         "status 1 0 0 0x101\n"}),
+    ::testing::Values(VmEndingCase{"AbortWhileCreated",
+                                   "fail=create-abort",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) +
+                                       "event 1 2 Error creating JVM\n"
+                                       "The Java VM ended the process while it was being created, by aborting.\n" +
+                                       kHeapNotReserved + kOptionsHanded + kStartFailed},
+                      VmEndingCase{"ExitWhileCreated",
+                                   "fail=create-exit\nsay=Error: Could not create the Java Virtual Machine.",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) +
+                                       "event 1 2 Error creating JVM\n"
+                                       "The Java VM ended the process while it was being created, with exit code 1.\n"
+                                       "The VM printed:\nError: Could not create the Java Virtual Machine.\n" +
+                                       kOptionsHanded + kStartFailed},
+                      VmEndingCase{"ExitInStart",
+                                   "exit-in-start=3",
+                                   {},
+                                   3,
+                                   std::string(kStartPending) +
+                                       "event 1 2 Exception occurs starting up the Kernel\n"
+                                       "The Java VM ended the process during the kernel's start, with exit code 3.\n" +
+                                       kStartFailed},
+                      VmEndingCase{"ExitZeroWhileRunning",
+                                   "exit-after-start=0",
+                                   {},
+                                   0,
+                                   std::string(kStartPending) + kRunning +
+                                       "event 4 4 The Java VM ended the process\n"
+                                       "The Java VM ended the process with exit code 0 while the kernel was running.\n"
+                                       "What it printed last:\nstand-in: exiting with code 0\n"
+                                       "status 1 0 0 0x101\n"},
+                      VmEndingCase{"ExitSevenWhileRunning",
+                                   "exit-after-start=7",
+                                   {},
+                                   7,
+                                   std::string(kStartPending) + kRunning +
+                                       "event 1 4 The Java VM ended the process\n"
+                                       "The Java VM ended the process with exit code 7 while the kernel was running.\n"
+                                       "What it printed last:\nstand-in: exiting with code 7\n"
+                                       "status 1 1066 7 0x101\n"},
+                      // A crash for the service manager: no final report at all.
+                      VmEndingCase{"AbortWhileRunning",
+                                   "abort-after-start",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning + kAborted +
+                                       "Its error report was not found; " + kLookedFor},
+                      // Where the VM wrote its error report: the working folder, the temp
+                      // folder where it cannot write there, or its -XX:ErrorFile.
+                      VmEndingCase{"AbortWithReportInTheWorkingFolder",
+                                   "abort-after-start\ncrash-report",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning + kAborted + kReportInBin},
+                      VmEndingCase{"AbortWithReportInTheTempFolder",
+                                   "abort-after-start\ncrash-report=temp",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning + kAborted + kReportInTemp},
+                      VmEndingCase{"AbortWithReportAtItsErrorFile",
+                                   "abort-after-start\ncrash-report",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning + kAborted + kReportAtErrorFile,
+                                   "-XX:ErrorFile=..\\crashes\\crash_pid%p.log\n"},
+                      // The stop was asked for: a clean stop, whatever the code.
+                      VmEndingCase{"ExitZeroInStop",
+                                   "exit-in-stop=0",
+                                   {SERVICE_CONTROL_STOP},
+                                   0,
+                                   std::string(kStartPending) + kRunning + kStopPending + "status 1 0 0 0x101\n"},
+                      VmEndingCase{"ExitFiveInStop",
+                                   "exit-in-stop=5",
+                                   {SERVICE_CONTROL_PRESHUTDOWN},
+                                   5,
+                                   std::string(kStartPending) + kRunning + kStopPending +
+                                       "event 1 4 The Java VM ended the process\n"
+                                       "The Java VM ended the process with exit code 5 while the kernel's stop ran.\n"
+                                       "status 1 0 0 0x101\n"}),
     [](const ::testing::TestParamInfo<VmEndingCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

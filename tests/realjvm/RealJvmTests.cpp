@@ -298,6 +298,41 @@ TEST_P(RealJvmTest, ThrowingStaticInitializerIsDescribedWithItsCauseAndTrace) {
     ExpectNoJniComplaint(run);
 }
 
+// The VM crashes while the kernel's stop runs, a write to address 8: the
+// abort event names the error report HotSpot wrote, where it wrote it: the
+// working folder, or -XX:ErrorFile with its %p the process id.
+TEST_P(RealJvmTest, CrashNamesWhereTheVmWroteItsErrorReport) {
+    const fs::path crashes = install_.root() / "crashes";
+    fs::create_directories(crashes);
+    struct Case {
+        std::string option;
+        fs::path folder;
+        std::string shownFolder;  // as the event names it
+    };
+    const Case cases[] = {
+        {"", install_.bin(), Installation::WindowsForm(install_.bin().string()) + "\\"},
+        {"-XX:ErrorFile=" + crashes.string() + "/vm_%p_crash.log\n", crashes, crashes.string() + "/"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(install_.server() / "jvm.dll");
+        fs::remove(install_.jarDirectory() / "kernel.jar");
+        initFile_ = "-Xcheck:jni\r\n-XX:-CreateCoredumpOnCrash\n" + c.option;
+        KernelRun run = RunKernel("crashingstop", "service");
+        SCOPED_TRACE(c.option + Transcript(run));
+        EXPECT_NE(run.exitCode, 0);
+        std::vector<std::string> written;
+        for (const fs::directory_entry& entry : fs::directory_iterator(c.folder))
+            if (entry.path().extension() == ".log") written.push_back(entry.path().filename().string());
+        ASSERT_EQ(written.size(), 1u) << "HotSpot wrote no error report, or more than one";
+        EXPECT_EQ(run.reports(), std::vector<std::string>{"The Java VM aborted"});
+        const std::string detail = DetailOf(run);
+        const std::string place = "\\nIts error report: " + c.shownFolder + written[0];
+        EXPECT_EQ(detail.rfind("The Java VM aborted while the kernel's stop ran.", 0), 0u) << detail;
+        EXPECT_EQ(detail.substr(detail.size() - std::min(detail.size(), place.size())), place) << detail;
+        fs::remove(c.folder / written[0]);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdks, RealJvmTest, ::testing::ValuesIn(kJdks),
                          [](const ::testing::TestParamInfo<Jdk>& info) { return std::string(info.param.name); });
 

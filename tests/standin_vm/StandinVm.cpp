@@ -550,6 +550,7 @@ typedef void(JNICALL* AbortHook)(void);
 PrintHook printHook;
 ExitHook exitHook;
 AbortHook abortHook;
+std::string errorFilePattern;  // -XX:ErrorFile, the last one given
 
 void TakeHooks(const JavaVMInitArgs* args) {
     for (jint i = 0; i < args->nOptions; ++i) {
@@ -559,6 +560,7 @@ void TakeHooks(const JavaVMInitArgs* args) {
         if (strcmp(text, "vfprintf") == 0) printHook = reinterpret_cast<PrintHook>(function);
         if (strcmp(text, "exit") == 0) exitHook = reinterpret_cast<ExitHook>(function);
         if (strcmp(text, "abort") == 0) abortHook = reinterpret_cast<AbortHook>(function);
+        if (strncmp(text, "-XX:ErrorFile=", 14) == 0) errorFilePattern = text + 14;
     }
 }
 
@@ -581,8 +583,62 @@ void Print(const char* format, ...) {
     _Exit(code);
 }
 
+// HotSpot's name for its error report: %p is the process id, %% a percent sign.
+std::string ExpandedReportName(const std::string& pattern) {
+#ifdef _WIN32
+    std::string pid = std::to_string(GetCurrentProcessId());
+#else
+    std::string pid = std::to_string(getpid());
+#endif
+    std::string name;
+    for (size_t at = 0; at < pattern.size(); ++at) {
+        if (pattern[at] == '%' && at + 1 < pattern.size() && (pattern[at + 1] == 'p' || pattern[at + 1] == '%')) {
+            name += pattern[++at] == 'p' ? pid : "%";
+        } else {
+            name += pattern[at] == '\\' ? kSeparator : pattern[at];
+        }
+    }
+    return name;
+}
+
+std::string TempFolder() {
+#ifdef _WIN32
+    char buffer[MAX_PATH + 1];
+    DWORD length = GetTempPathA(sizeof buffer, buffer);
+    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+#else
+    const char* folder = getenv("TMP");
+    if (folder == nullptr || folder[0] == '\0') folder = getenv("TEMP");
+    if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
+    return std::string(folder) + "/";
+#endif
+}
+
+// A fatal error's report, written before the abort hook is called, as
+// HotSpot does: "crash-report" where HotSpot writes it first (-XX:ErrorFile,
+// else the working directory), "crash-report=temp" in the temp folder, where
+// HotSpot writes it when it cannot write there.
+void WriteCrashReport() {
+    std::string path;
+    if (Configured("crash-report=temp")) {
+        path = TempFolder() + ExpandedReportName("hs_err_pid%p.log");
+    } else if (Configured("crash-report")) {
+        path = errorFilePattern.empty() ? CurrentDirectory() + kSeparator + ExpandedReportName("hs_err_pid%p.log")
+                                        : ExpandedReportName(errorFilePattern);
+    } else {
+        return;
+    }
+    FILE* report = fopen(path.c_str(), "wb");
+    if (report != nullptr) {
+        fputs("# A fatal error has been detected by the stand-in VM\n", report);
+        fclose(report);
+    }
+    Log({"CrashReport", path, report != nullptr ? "written" : "failed"});
+}
+
 [[noreturn]] void AbortVm() {
     Log({"VmAbort", ThreadField()});
+    WriteCrashReport();
     if (abortHook != nullptr) abortHook();
     _Exit(1);
 }

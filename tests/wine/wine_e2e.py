@@ -119,6 +119,8 @@ EXPECTED_MESSAGES = {
 EXPECTED_MESSAGES["MESSAGE.3"] = EXPECTED_MESSAGES["MESSAGE.4"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # So does event 5 (others can change what the service runs).
 EXPECTED_MESSAGES["MESSAGE.5"] = EXPECTED_MESSAGES["MESSAGE.2"]
+# So does event 6 (the init file is not read as it is written).
+EXPECTED_MESSAGES["MESSAGE.6"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # Stop and preshutdown: the kernel's stop runs before Windows shuts down.
 CONTROLS_ACCEPTED = "0x101"
 # The options that hand the VM the host's hooks close every option list.
@@ -151,7 +153,8 @@ VM_ENDINGS = [
     ("the VM aborts while the kernel runs", "abort-after-start\n", False, None,
      (1, 4, "The Java VM aborted",
       ["The Java VM aborted while the kernel was running.\nWhat it printed last:\n"
-       "# A fatal error has been detected by the stand-in VM\nIts error report, hs_err_pid", ".log, is normally in "])),
+       "# A fatal error has been detected by the stand-in VM\nIts error report was not found; looked for ",
+       "\\hs_err_pid", ".log and "])),
     ("the kernel's stop calls exit(0)", "exit-in-stop=0\n", True, (1, 0, 0), None),
     ("the kernel's stop calls exit(5)", "exit-in-stop=5\n", True, (1, 0, 0),
      (1, 4, "The Java VM ended the process",
@@ -432,19 +435,24 @@ REPORT_LINE = re.compile(r"^([0-9a-f]+):fixme:advapi:ReportEvent[AW] \((\w+),0x(
 # An error entry's strings come on the err class, a warning's on warn, an
 # information entry's on trace; Wine cuts a long string, ending it in "...".
 MESSAGE_LINE = re.compile(r'^([0-9a-f]+):(?:err|warn|trace):eventlog:ReportEventW L"(.*)"(?:\.\.\.)?$')
-DEBUG_ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|[0-7]{1,3}|.)")
+# A wide string shows a character beyond ASCII as a backslash and four hex
+# digits, one UTF-16 unit.
+DEBUG_ESCAPE = re.compile(r"\\([0-9a-fA-F]{4}|x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|[0-7]{1,3}|.)")
 
 
 def unescaped(text):
     """A string as Wine's debug channel printed it, with its escapes undone."""
     def one(match):
         code = match.group(1)
+        if len(code) == 4 and code[0] not in "xu":
+            return chr(int(code, 16))
         if code[0] in "xu" and len(code) > 1:
             return chr(int(code[1:], 16))
         if code[0] in "01234567":
             return chr(int(code, 8))
         return {"n": "\n", "r": "\r", "t": "\t"}.get(code, code)
-    return DEBUG_ESCAPE.sub(one, text)
+    # A character beyond the BMP comes as two units, a surrogate pair.
+    return DEBUG_ESCAPE.sub(one, text).encode("utf-16", "surrogatepass").decode("utf-16", "replace")
 
 
 def event_entries(log_text):
@@ -1257,6 +1265,46 @@ class Leg:
         self.expect_equal("%s from a Cyrillic folder: no library was loaded" % program, tree.standin_events(), [])
         self.remove_leftover(service)
 
+    def run_text_beyond_ascii(self, row):
+        """An option and a jar whose names go beyond ASCII, in the ANSI code
+        page (1252) as the init file and Windows hold them: a create
+        failure's event names both as they are."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "ansi", program.lower()], row)
+        with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
+            f.write("-Dsite.name=Donn\u00e9es\r\n".encode("cp1252"))
+        open(os.path.join(tree.jar_dir, "caf\u00e9.jar"), "wb").close()
+        with tree.standin_configured("fail=create\n"):
+            done = self.console(path, ["run"], stdin=b"\n\n", locale="C.UTF-8")
+        self.check("%s: a create failure names an option and a jar beyond ASCII as they are" % program,
+                   *failure_entry_facts(event_entries(done.err.decode("latin-1")), service, "Error creating JVM",
+                                        ["\n-Dsite.name=Donn\u00e9es\n", "..\\lib\\util\\caf\u00e9.jar"]))
+
+    def run_error_report_place(self, row):
+        """A VM that aborts while the kernel runs, its -XX:ErrorFile in
+        another folder: the abort event names the report it wrote there."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "crash", program.lower()], row)
+        home = path.rsplit("\\bin\\", 1)[0]
+        crashes = os.path.join(tree.home, "crashes")
+        os.makedirs(crashes)
+        with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
+            f.write(("-XX:ErrorFile=%s\\crashes\\vm_%%p_crash.log\r\n" % home).encode())
+        with tree.standin_configured("abort-after-start\ncrash-report\n"):
+            session = self.console(path, ["run"], stdin=None)
+            session.wait_for_output((path + "Press <ENTER> to start\r\n").encode())
+            session.send(b"\n")
+            exit_code = session.wait_for_exit()
+            session.close()
+        written = os.listdir(crashes)
+        self.check("%s: an abort with -XX:ErrorFile elsewhere: the report is there" % program,
+                   exit_code == 1 and len(written) == 1, "exit %r, written %r, err %r" % (exit_code, written,
+                                                                                        session.err[-2000:]))
+        self.check("%s: an abort with -XX:ErrorFile elsewhere: event 4 names it" % program,
+                   *entry_facts(event_entries(session.err.decode("latin-1")), service,
+                                (1, 4, "The Java VM aborted",
+                                 ["\nIts error report: %s\\crashes\\%s" % (home, "".join(written[:1]))])))
+
     @staticmethod
     def usage(row, path):
         return "\r\n%sUsage:\r\n\t%s [install|uninstall]\r\n" % (row.banner_line.replace("\n", "\r\n"), path)
@@ -1363,6 +1411,48 @@ class Leg:
                           recorded_options(tree.standin_events()), self.expected_options(program, modular=True))
         self.check("%s on a modular VM: the kernel started and stopped" % program,
                    [c[0] for c in kernel_calls(tree.standin_events())] == ["start", "stop"], done.describe())
+
+    def run_init_file_utf16(self, row):
+        """An init file saved as UTF-16, with and without its byte-order mark:
+        check names it a problem and lists its lines as they would read; a
+        service start runs without its options and writes one warning, event 6."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "utf16", program.lower()], row)
+        self.console(path, ["install"])
+        text = (INIT_TEXT % program.encode()).decode()
+        count = text.count("\n") + (0 if text.endswith("\n") else 1)
+        would_be = ["line %d would be: %s" % (number, masked(line.rstrip(" \t")))
+                    for number, line in enumerate(text.split("\r\n"), 1) if line.strip()]
+        init_options = [option % program if "%s" in option else option for option in INIT_OPTIONS]
+        options = [option for option in self.expected_options(program) if option not in init_options]
+        init_file = path.rsplit("\\", 1)[0] + "\\" + row.init_file_name
+        warning = (2, 6, "The init file is not read as it is written",
+                   [init_file + "\nsaved as UTF-16: the start reads none of its %d lines; save it as ANSI" % count])
+        for name, content in [("with its byte-order mark", b"\xff\xfe" + text.encode("utf-16-le")),
+                              ("without one", text.encode("utf-16-le"))]:
+            with open(os.path.join(tree.bin_dir, row.init_file_name), "wb") as f:
+                f.write(content)
+            done = self.console(path, ["check"])
+            # 0 while check's exit code tells only whether a start reaches the VM.
+            self.expect_equal("%s: check on an init file saved as UTF-16 %s" % (program, name),
+                              (done.code, done.text()),
+                              (0, self.expected_check(row, path, init=[
+                                  "problem: %s is saved as UTF-16: a start reads none of its %d lines; save it as "
+                                  "ANSI, e.g. `Set-Content -Encoding Default`" % (row.init_file_name, count)]
+                                  + would_be + ["0 options from it"],
+                                  options=[masked(option) for option in options],
+                                  last="1 problem: the init file is saved as UTF-16")))
+            tree.clear_standin_log()
+            state, log = self.start_service(service)
+            self.expect_state("%s: a start on an init file saved as UTF-16 %s runs" % (program, name), state,
+                              SERVICE_RUNNING, 0, 0)
+            self.expect_equal("%s: ... with none of its options" % program, recorded_options(tree.standin_events()),
+                              options)
+            self.check("%s: ... and one warning, event 6" % program, *entry_facts(event_entries(log), service, warning))
+            state, _ = self.stop_service(service)
+            self.expect_state("%s: ... and stops" % program, state, SERVICE_STOPPED, 0, 0)
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
 
     def run_signed(self):
         """The signed copies of this leg's programs (--signed): signed, and
@@ -1474,6 +1564,9 @@ class Leg:
                  ("modular", lambda: self.run_modular(first)),
                  ("permissions", lambda: self.run_permissions(first)),
                  ("console_code_page", lambda: self.run_console_code_page(first)),
+                 ("init_file_utf16", lambda: self.run_init_file_utf16(first)),
+                 ("text_beyond_ascii", lambda: self.run_text_beyond_ascii(first)),
+                 ("error_report_place", lambda: self.run_error_report_place(first)),
                  ("signed", self.run_signed),
                  ("blanks", self.run_blanks)]
         for name, case in cases:
