@@ -29,7 +29,7 @@ fi
 # The project version, from its one place (the top CMakeLists.txt).
 project_version=$(sed -n 's/^project(HalvernServiceHosts VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 
-system_dlls='^(kernel32|advapi32|msvcrt|ntdll|user32|ws2_32|shell32|ole32)\.dll$'
+system_dlls='^(kernel32|advapi32|netapi32|msvcrt|ntdll|user32|ws2_32|shell32|ole32)\.dll$'
 passed=0
 failed=0
 
