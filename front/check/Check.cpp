@@ -51,6 +51,7 @@ int RunCheck() {
     CheckProgram(&context);
     CheckService(&context);
     CheckEventSource(&context);
+    if (moduleDirectory[0] != '\0') CheckPermissions(&context);
     CheckVmLibrary(&context);
     if (moduleDirectory[0] != '\0') {
         CheckInitFile(&context);

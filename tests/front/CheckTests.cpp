@@ -446,6 +446,67 @@ TEST_F(Check, NamesTheOptionsThatHandTheProcessToOthers) {
                                 "from it are not shown: Windows error 5: Access is denied."}));
 }
 
+void LetOthersWrite(const std::filesystem::path& path) {
+    std::filesystem::permissions(path, std::filesystem::perms::others_write, std::filesystem::perm_options::add);
+}
+
+// Whatever others can change is a problem of its own, named on the last line.
+TEST_F(Check, NamesEachPartOthersCanChange) {
+    installation_.writeInitFile("alder.init", "-Xmx64m\n");
+    const std::string init = Installation::WindowsForm((installation_.bin() / "alder.init").string());
+    const std::string util = Installation::WindowsForm(installation_.jarDirectory().string());
+    EXPECT_EQ(Block("The permissions"),
+              "The permissions of the installation\n  only SYSTEM, the administrators and the service itself can "
+              "change the 10 files and folders a start reads or runs\n");
+
+    LetOthersWrite(installation_.bin() / "alder.init");
+    LetOthersWrite(installation_.jarDirectory());
+    int exitCode = -1;
+    EXPECT_EQ(Block("The permissions", &exitCode),
+              "The permissions of the installation\n  problem: Everyone can modify " + init +
+                  ": any of them can run code as LocalSystem\n  problem: Everyone can modify " + util +
+                  ": any of them can run code as LocalSystem\n  others can change 2 of the 10 files and folders a "
+                  "start reads or runs; only SYSTEM, the administrators and the service itself should be able to\n");
+    // The stand-in here is no PE image.
+    EXPECT_EQ(Block("3 problems"),
+              "3 problems: others can change the init file; others can change ..\\lib\\util; server\\jvm.dll is no "
+              "Windows library\n");
+    EXPECT_EQ(exitCode, 1);
+}
+
+// A library others can change would run their code as whoever runs the
+// check: it is read from its headers only.
+TEST_F(Check, DoesNotLoadAVmLibraryOthersCanChange) {
+    SyntheticImage image;
+    image.exports = {"JNI_GetDefaultJavaVMInitArgs", "JNI_CreateJavaVM"};
+    const std::filesystem::path library = installation_.server() / "jvm.dll";
+    Installation::WriteFile(library, BuildPeImage(image));
+    const std::string headerLines = "The VM library\n  " + installation_.moduleDirectory() +
+                                    "\\server\\jvm.dll\n  64-bit (x64), as this program\n  exports "
+                                    "JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM\n  the loader finds every "
+                                    "library it imports\n";
+    const std::string notAsked =
+        "  notice: not loaded, so not asked whether it is a classic or a modular VM: others can change it or a "
+        "folder on its way (see the permissions of the installation), and loading it would run their code as you\n";
+    const auto beginsWith = [](const std::string& text, const std::string& start) {
+        return text.compare(0, start.size(), start) == 0;
+    };
+    // Others may write neither: it is loaded, and, no PE loader here, fails to.
+    std::string block = Block("The VM library");
+    EXPECT_TRUE(beginsWith(block, headerLines + "  problem: it does not load: ")) << block;
+    for (const std::filesystem::path& changeable : {library, installation_.server()}) {
+        LetOthersWrite(changeable);
+        EXPECT_EQ(Block("The VM library"), headerLines + notAsked) << changeable;
+        block = Block("The options");
+        EXPECT_TRUE(beginsWith(block,
+                               "The options the start hands to the VM\n  notice: the VM library was not asked its "
+                               "generation (see the VM library); shown as for a classic VM\n  -Dapplication.home"))
+            << block;
+        std::filesystem::permissions(changeable, std::filesystem::perms::others_write,
+                                     std::filesystem::perm_options::remove);
+    }
+}
+
 // Laid out below the installation's root: a file's bytes by its path ("lib/util/a.jar", "classes/...").
 using Files = std::vector<std::pair<std::string, std::string>>;
 
@@ -456,7 +517,8 @@ TEST_F(Check, SaysWhichJarOrFolderHoldsTheKernelClass) {
     const std::string otherJar = Jar({"META-INF/MANIFEST.MF", "com/halvern/alder/Other.class"});
     const std::string heading = "The kernel class com/halvern/alder/service/ServerKernel\n";
     const std::string fails =
-        "  problem: no jar or folder on the class paths holds it, so a start fails with: Cannot locate the Kernel "
+        "  problem: no jar or folder on the class paths holds it, so a start fails with: Cannot locate the "
+        "Kernel "
         "class\n";
     struct Case {
         const char* name;
@@ -476,8 +538,10 @@ TEST_F(Check, SaysWhichJarOrFolderHoldsTheKernelClass) {
         {"a jar cut short, and one that is no zip",
          {{"lib/util/kernel.jar", kernelJar.substr(0, kernelJar.size() / 2)}, {"lib/util/x.jar", "PK"}},
          "",
-         "  problem: ..\\lib\\util\\kernel.jar (the boot class path) is not a readable zip: it has no zip directory: "
-         "it is no zip, or it is cut short\n  problem: ..\\lib\\util\\x.jar (the boot class path) is not a readable "
+         "  problem: ..\\lib\\util\\kernel.jar (the boot class path) is not a readable zip: it has no zip "
+         "directory: "
+         "it is no zip, or it is cut short\n  problem: ..\\lib\\util\\x.jar (the boot class path) is not a "
+         "readable "
          "zip: it has no zip directory: it is no zip, or it is cut short\n" +
              fails},
         {"a folder on the class path",
@@ -492,8 +556,10 @@ TEST_F(Check, SaysWhichJarOrFolderHoldsTheKernelClass) {
         {"the java launcher's options",
          {{"lib/k.jar", kernelJar}},
          "-cp ..\\lib\\k.jar\n--class-path=..\\lib\\k.jar\n-cpx\n",
-         "  notice: -cp ..\\lib\\k.jar: not searched: an option of the java launcher, which a VM created here does not "
-         "take (its own is -Djava.class.path=)\n  notice: --class-path=..\\lib\\k.jar: not searched: an option of the "
+         "  notice: -cp ..\\lib\\k.jar: not searched: an option of the java launcher, which a VM created here "
+         "does not "
+         "take (its own is -Djava.class.path=)\n  notice: --class-path=..\\lib\\k.jar: not searched: an option "
+         "of the "
          "java launcher, which a VM created here does not take (its own is -Djava.class.path=)\n" +
              fails},
         // A classic VM puts each -Xbootclasspath/p: before the ones before it,
@@ -503,13 +569,16 @@ TEST_F(Check, SaysWhichJarOrFolderHoldsTheKernelClass) {
          "-Xbootclasspath/a:..\\lib\\last.jar\n-Xbootclasspath/p:..\\lib\\first.jar\n",
          "  ..\\lib\\util\\kernel.jar (the boot class path) holds it: a start loads it from there\n"
          "  notice: ..\\lib\\first.jar (the boot class path) holds it too: a start loads it from the first, "
-         "..\\lib\\util\\kernel.jar\n  notice: ..\\lib\\last.jar (the boot class path) holds it too: a start loads it "
+         "..\\lib\\util\\kernel.jar\n  notice: ..\\lib\\last.jar (the boot class path) holds it too: a start "
+         "loads it "
          "from the first, ..\\lib\\util\\kernel.jar\n"},
         {"a zip64 jar, which check cannot read",
          {{"lib/util/a.jar", otherJar}, {"lib/big.jar", BuildZip({{kKernelEntry}, "", true})}},
          "-Djava.class.path=..\\lib\\big.jar\n",
-         "  notice: ..\\lib\\big.jar (the class path) could not be read: it is a zip64 archive, which check does not "
-         "read\n  notice: no jar or folder that check could read holds it; unless one that it could not read does, a "
+         "  notice: ..\\lib\\big.jar (the class path) could not be read: it is a zip64 archive, which check "
+         "does not "
+         "read\n  notice: no jar or folder that check could read holds it; unless one that it could not read "
+         "does, a "
          "start fails with: Cannot locate the Kernel class\n"},
     };
     for (const Case& c : cases) {
@@ -565,11 +634,13 @@ TEST_F(Check, EveryProblemLineCountsTowardTheLastLineAndTheExitCode) {
         {"no jvm.dll", [this] { std::filesystem::remove(installation_.server() / "jvm.dll"); },
          "1 problem: server\\jvm.dll is missing"},
         {"a jvm.dll without the JNI exports", library({0x8664, true, {}, {"Other"}}),
-         "2 problems: server\\jvm.dll has no export JNI_GetDefaultJavaVMInitArgs; server\\jvm.dll has no export "
+         "2 problems: server\\jvm.dll has no export JNI_GetDefaultJavaVMInitArgs; server\\jvm.dll has no "
+         "export "
          "JNI_CreateJavaVM"},
         {"a jvm.dll that needs two missing libraries",
          library({0x8664, true, {"MSVCR100.dll", "halvern-absent.dll"}, jniExports}),
-         "2 problems: server\\jvm.dll needs MSVCR100.dll, which is missing; server\\jvm.dll needs halvern-absent.dll, "
+         "2 problems: server\\jvm.dll needs MSVCR100.dll, which is missing; server\\jvm.dll needs "
+         "halvern-absent.dll, "
          "which is missing"},
         {"a jvm.dll that does not load", library({0x8664, true, {}, jniExports}),
          "1 problem: server\\jvm.dll does not load"},
@@ -579,13 +650,20 @@ TEST_F(Check, EveryProblemLineCountsTowardTheLastLineAndTheExitCode) {
          "2 problems: " + notPe + "; init file line 51 is past the 50th option"},
         {"a line cut after 511 bytes", initFile("-Da=" + std::string(507, 'y') + "-Dsneaky=1\n"),
          "3 problems: " + notPe +
-             "; init file line 1 is cut after 511 bytes; init file line 1 makes an option of its bytes past the 511th"},
+             "; init file line 1 is cut after 511 bytes; init file line 1 makes an option of its bytes past "
+             "the 511th"},
         {"more problems than the last line names", initFile(options(84)), tooMany},
         {"an init file saved as UTF-16", initFile("\xFF\xFE" + Installation::Utf16("-Xmx2g\r\n")),
          "2 problems: " + notPe + "; the init file is saved as UTF-16"},
         {"a debugger listening on every interface",
          initFile("-agentlib:jdwp=transport=dt_socket,server=y,address=*:5005\n"),
          "2 problems: " + notPe + "; a debugger agent listens beyond this machine"},
+        {"an init file others can change",
+         [this] {
+             installation_.writeInitFile("alder.init", "-Xss1m\n");
+             LetOthersWrite(installation_.bin() / "alder.init");
+         },
+         "2 problems: others can change the init file; " + notPe},
         {"JMX without authentication",
          initFile("-Dcom.sun.management.jmxremote.port=9010\n-Dcom.sun.management.jmxremote.authenticate=false\n"),
          "2 problems: " + notPe + "; JMX takes connections without authentication"},

@@ -12,7 +12,7 @@ fi
 # shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "$0")/common.sh"
 
-system_dlls='^(kernel32|advapi32|msvcrt|ntdll|user32|ws2_32|shell32|ole32)\.dll$'
+system_dlls='^(kernel32|advapi32|netapi32|msvcrt|ntdll|user32|ws2_32|shell32|ole32)\.dll$'
 
 imports_only_system_dlls() {
     local dlls bad
