@@ -8,8 +8,8 @@
 // marked "problem:" (a start would fail, or differ from what the files
 // say) or "notice:" (a start survives it); the last line is "ready", or
 // the number of problems with each named.
-// Returns 0 when a start would reach the creation of the VM with the
-// options shown, 1 otherwise.
+// Returns 0 when it names no problem (its last line is then "ready"), 1
+// when it names any.
 int RunCheck();
 
 #endif

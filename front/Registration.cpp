@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include "EventSource.h"
+#include "InstallationAccess.h"
 #include "LaunchLayout.h"
 #include "ProductProfile.h"
 #include "ReportError.h"
@@ -115,6 +116,7 @@ DWORD InstallService() {
     } else {
         printf("Service registration successful\n");
         AddEventSource(modulePath);
+        PrintChangeableSummary();
     }
     free(modulePath);
     CloseServiceHandle(manager);

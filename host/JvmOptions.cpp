@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "Secrets.h"
 
 static const char kApplicationHomeOption[] = "-Dapplication.home=..";
 static const char kLibraryPathOption[] = "-Djava.library.path=..\\lib";
@@ -329,27 +330,10 @@ static void AddVmHooks(JavaVMOption* options, const VmHooks& hooks) {
 
 // ------------------------------------------------------------ secrets
 
-static const char* const kSecretWords[] = {"password", "passwd", "pwd", "secret", "token", "credential", "apikey"};
-
-static bool ContainsIgnoringCase(const char* text, size_t length, const char* word) {
-    size_t wordLength = strlen(word);
-    for (size_t at = 0; at + wordLength <= length; ++at) {
-        size_t i = 0;
-        while (i < wordLength && tolower(static_cast<unsigned char>(text[at + i])) == word[i]) ++i;
-        if (i == wordLength) return true;
-    }
-    return false;
-}
-
-size_t ShownSecretOptionLength(const char* option) {
-    if (option == nullptr || strncmp(option, "-D", 2) != 0) return 0;
-    const char* equals = strchr(option, '=');
-    if (equals == nullptr) return 0;
-    const char* name = option + 2;
-    size_t nameLength = static_cast<size_t>(equals - name);
-    for (const char* word : kSecretWords)
-        if (ContainsIgnoringCase(name, nameLength, word)) return nameLength + 3;
-    return 0;
+// Reports mask these wherever they show them; the VM gets them whole.
+static void RememberSecrets(const JavaVMOption* options, jint count) {
+    ForgetSecrets();
+    for (jint i = 0; i < count; ++i) RememberSecretsOf(options[i].optionString);
 }
 
 // ------------------------------------------------------------ the list
@@ -387,6 +371,7 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
 
     list.options = options;
     list.count = count;
+    RememberSecrets(options, count - kVmHookOptionCount);
     return list;
 }
 

@@ -93,12 +93,6 @@ bool InitFileIsMisread(const InitFileMisreadings& misreadings);
 int ReadInitFileOptions(FILE* initFile, char** options, int capacity, const InitFileObserver* observer = nullptr,
                         InitFileMisreadings* misreadings = nullptr);
 
-// Options that set a system property whose name says it holds a secret
-// (-Djavax.net.ssl.keyStorePassword=..., any case) are shown as
-// -Dname=****: returns the length of the part that may be shown, the "="
-// included, or 0 when the option may be shown whole.
-size_t ShownSecretOptionLength(const char* option);
-
 // Lists the jars of the working directory in the order the directory search
 // returns them: onJar gets each entry whose long name ends in ".jar" (any
 // case), and onSkipped, when given, each that the search matched only
@@ -116,9 +110,10 @@ void ReleaseBootClassPath(JvmOptionList* list);
 void FreeJvmOptionList(JvmOptionList* list);
 
 // Assembles the option list for an installation whose program lives in
-// moduleDirectory. Leaves the working directory at moduleDirectory.
-// misreadings, when given, tells where the init file is read otherwise than
-// it is written (all zero without one).
+// moduleDirectory, and remembers its secrets for the reports (Secrets.h).
+// Leaves the working directory at moduleDirectory. misreadings, when given,
+// tells where the init file is read otherwise than it is written (all zero
+// without one).
 JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation,
                                  const VmHooks& hooks, InitFileMisreadings* misreadings = nullptr);
 

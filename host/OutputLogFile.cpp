@@ -1,8 +1,11 @@
 #include "OutputLogFile.h"
 
+#include <aclapi.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "Accounts.h"
+#include "Permissions.h"
 #include "ProductProfile.h"
 #include "SystemText.h"
 
@@ -48,8 +51,33 @@ static void SayWindowsError(char* why, size_t capacity, const char* path, const 
              text[0] != '\0' ? ": " : "", text);
 }
 
+// Whether accounts other than the trusted ones can change the folder, as
+// the installation is judged: who, and what follows, in `why`. A folder
+// whose permissions cannot be read counts as one others can change.
+static bool OthersCanChange(const char* folder, char* why, size_t capacity) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD error = GetNamedSecurityInfoA(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        nullptr, nullptr, nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) {
+        SayWindowsError(why, capacity, folder, "cannot be judged: its permissions cannot be read", error);
+        return true;
+    }
+    AccessFinding finding = JudgeAccess(descriptor, kRightsToChangeFolder, TrustOfAccount, nullptr);
+    LocalFree(descriptor);
+    if (finding.verdict == OnlyTrustedCanChange) return false;
+    char name[600] = "anyone";
+    bool group = true;
+    if (finding.verdict != NoPermissionList) NameAccount(finding.account, name, sizeof name, &group);
+    snprintf(why, capacity,
+             "%s %s %s: %s could plant a link there that leads the service to overwrite any file as LocalSystem, "
+             "so nothing is written there",
+             name, finding.verdict == OwnerNotTrusted ? "owns" : "can change", folder,
+             group ? "any of them" : "that account");
+    return true;
+}
+
 // A folder that is missing is made; one that is a file or a link is not
-// used. A link could lead the service, which writes and renames files as
+// used, nor one that others can change. A link could lead the service, which writes and renames files as
 // LocalSystem, to any folder on the machine.
 static bool PrepareFolder(OutputLogFile* log, char* why, size_t capacity) {
     DWORD attributes = GetFileAttributesA(log->folder);
@@ -71,7 +99,7 @@ static bool PrepareFolder(OutputLogFile* log, char* why, size_t capacity) {
                  log->folder);
         return false;
     }
-    return true;
+    return !OthersCanChange(log->folder, why, capacity);
 }
 
 static HANDLE OpenForAppending(const char* path) {

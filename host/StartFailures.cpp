@@ -8,6 +8,7 @@
 #include "OutputLog.h"
 #include "PeImage.h"
 #include "ReportError.h"
+#include "Secrets.h"
 #include "SystemText.h"
 #include "ThrowableText.h"
 #include "VmOutput.h"
@@ -291,18 +292,22 @@ static bool AppendWhatTheVmPrinted(Detail* detail) {
 }
 
 // A secret's value never reaches the log, on the console or in the event.
-// Options are in the ANSI code page, as the init file and the jars' names.
+// An option is shown in a buffer of its own: the stack's for the usual
+// ones, the heap's for a long boot class path. Options are in the ANSI code
+// page, as the init file and the jars' names.
 static void AppendShownOption(Detail* detail, const char* option) {
-    size_t shown = ShownSecretOptionLength(option);
-    if (shown == 0) {
-        AppendAnsiShortened(detail, option, kOptionEndsKept);
+    char buffer[1024];
+    size_t length = ShowOption(option, buffer, sizeof buffer);
+    char* shown = length < sizeof buffer ? buffer : static_cast<char*>(malloc(length + 1));
+    if (shown == nullptr) {
+        AppendText(detail, "(an option of ");
+        AppendNumber(detail, static_cast<long>(length));
+        AppendText(detail, " bytes, with no memory to show it)");
         return;
     }
-    char masked[kOptionEndsKept + 8];
-    size_t kept = shown < kOptionEndsKept ? shown : kOptionEndsKept;
-    memcpy(masked, option, kept);
-    memcpy(masked + kept, "****", sizeof "****");
-    AppendAnsi(detail, masked);
+    if (shown != buffer) ShowOption(option, shown, length + 1);
+    AppendAnsiShortened(detail, shown, kOptionEndsKept);
+    if (shown != buffer) free(shown);
 }
 
 // What the VM printed, then the options it was handed, then, if it printed

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "ProductProfile.h"
+#include "Secrets.h"
 #include "SystemText.h"
 
 static const WORD kEventCategory = 1;  // "Kernel"
@@ -20,6 +21,7 @@ static const struct {
     {EVENTLOG_ERROR_TYPE, 3},        // KernelStopFailed
     {EVENTLOG_ERROR_TYPE, 4},        // VmEndedProcess
     {EVENTLOG_INFORMATION_TYPE, 4},  // VmExitedCleanly
+    {EVENTLOG_WARNING_TYPE, 5},      // OthersCanChange
     {EVENTLOG_WARNING_TYPE, 6},      // InitFileMisread
     {EVENTLOG_WARNING_TYPE, 7},      // OutputLogUnavailable
 };
@@ -39,31 +41,29 @@ static int WholeCharacters(const char* utf8, int limit) {
     return limit;
 }
 
-// Prints UTF-8 text converted to the console's code page, piece by piece,
-// no piece splitting a character; what the code page cannot show becomes '?'.
-static void PrintConverted(FILE* stream, const char* utf8) {
+// Prints UTF-16 text converted to the console's code page, piece by piece,
+// no piece splitting a surrogate pair; what the code page cannot show becomes '?'.
+static void PrintConverted(FILE* stream, LPCWSTR wide) {
     unsigned int codePage = GetConsoleOutputCP();
     if (codePage == 0) codePage = CP_ACP;
     const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
-    int left = static_cast<int>(strlen(utf8));
+    int left = 0;
+    while (wide[left] != 0) ++left;
     while (left > 0) {
-        int piece = left < kShortUnits ? left : WholeCharacters(utf8, kShortUnits - 1);
-        if (piece == 0) piece = 1;  // a byte that begins no character: converted alone
-        WCHAR wide[kShortUnits];
-        int units = MultiByteToWideChar(CP_UTF8, 0, utf8, piece, wide, kShortUnits);
+        int piece = left < kShortUnits ? left : kShortUnits;
+        if (piece < left && wide[piece - 1] >= 0xD800 && wide[piece - 1] <= 0xDBFF) --piece;
         // A UTF-16 unit takes at most three bytes in any code page.
         char shown[3 * kShortUnits];
-        int bytes =
-            units > 0 ? WideCharToMultiByte(codePage, 0, wide, units, shown, sizeof shown, fallback, nullptr) : 0;
-        fwrite(shown, 1, static_cast<size_t>(bytes), stream);
-        utf8 += piece;
+        int bytes = WideCharToMultiByte(codePage, 0, wide, piece, shown, sizeof shown, fallback, nullptr);
+        fwrite(shown, 1, static_cast<size_t>(bytes > 0 ? bytes : 0), stream);
+        wide += piece;
         left -= piece;
     }
 }
 
-static void PrintFailure(FILE* stream, const char* message, const char* detail) {
+static void PrintFailure(FILE* stream, const char* message, LPCWSTR detail) {
     fprintf(stream, "%s\n", message);
-    if (detail != nullptr && detail[0] != '\0') {
+    if (detail[0] != 0) {
         PrintConverted(stream, detail);
         fputs("\n", stream);
     }
@@ -88,16 +88,19 @@ static LPCWSTR Widened(const char* utf8, WCHAR* small, WCHAR** block) {
 }
 
 void WriteEvent(EventKind kind, const char* message, const char* detail) {
-    if (Profile.echoErrors) {
-        PrintFailure(stdout, message, detail);
-    } else if (ShowingErrors) {
-        PrintFailure(stderr, message, detail);
-    }
     WCHAR shortMessage[kShortUnits];
     WCHAR shortDetail[kShortUnits];
     WCHAR* messageBlock;
     WCHAR* detailBlock;
     LPCWSTR strings[2] = {Widened(message, shortMessage, &messageBlock), Widened(detail, shortDetail, &detailBlock)};
+    // The detail as it is shown, on the console and in the event: the
+    // start's secrets masked wherever they appear in it.
+    MaskKnownSecrets(const_cast<WCHAR*>(strings[1]));
+    if (Profile.echoErrors) {
+        PrintFailure(stdout, message, strings[1]);
+    } else if (ShowingErrors) {
+        PrintFailure(stderr, message, strings[1]);
+    }
     // Registered again on every call: a report is rare and nothing is cached.
     HANDLE eventSource = RegisterEventSourceA(nullptr, Profile.serviceName);
     ReportEventW(eventSource, kEvents[kind].type, kEventCategory, kEvents[kind].eventId, nullptr, 2, 0, strings,

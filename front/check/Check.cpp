@@ -51,16 +51,17 @@ int RunCheck() {
     CheckProgram(&context);
     CheckService(&context);
     CheckEventSource(&context);
+    if (moduleDirectory[0] != '\0') CheckPermissions(&context);
     CheckVmLibrary(&context);
     if (moduleDirectory[0] != '\0') {
         CheckInitFile(&context);
         CheckJars(&context);
         CheckOptions(&context);
+        CheckKernelClass(&context);
     }
     SayVerdict();
     fflush(stdout);
-    bool reachesCreate = context.libraryAnswered && context.optionsBuilt;
     free(moduleDirectory);
     free(modulePath);
-    return reachesCreate ? 0 : 1;
+    return Tally().problems == 0 ? 0 : 1;
 }

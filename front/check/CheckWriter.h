@@ -35,11 +35,15 @@ void EndLine();
 void SayWindowsError(DWORD error, const char* insert);
 // "<call> failed: Windows error N: ..."
 void SayFailedCall(const char* call, DWORD error);
-// An option as the start's lists show it: a secret's value as ****.
+// An option as the start's reports show it: each secret as **** (Secrets.h).
 void SayOption(const char* option);
 
 // Counts a problem and keeps its name (ASCII) for the last line.
 void NameProblem(const char* name);
+// The same for a name with a file name or an option in it, in the
+// console's code page, between two ASCII texts: its bytes past ASCII
+// become '?' on the last line.
+void NameProblemOf(const char* before, const char* ansiText, const char* after);
 const ProblemTally& Tally();
 
 #endif

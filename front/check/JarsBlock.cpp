@@ -28,23 +28,23 @@ void CheckJars(CheckContext* context) {
     BeginBlock("The jars in ", kJarDirectory);
     SetCurrentDirectoryA(moduleDirectory);
     if (!SetCurrentDirectoryA(kJarDirectory)) {
-        BeginLine(ProblemLine);
+        BeginLine(NoticeLine);
         Say("there is no such directory: the boot class path holds no jar");
         EndLine();
-        NameProblem("the jar directory is missing");
         SetCurrentDirectoryA(moduleDirectory);
         return;
     }
     int jars = 0;
     ListJarsOfWorkingDirectory(SayJar, SaySkippedJar, &jars);
     SetCurrentDirectoryA(moduleDirectory);
-    BeginLine(jars > 0 ? InfoLine : ProblemLine);
-    SayNumber(jars);
-    Say(jars == 1 ? " jar goes on the boot class path, in the order listed"
-                  : " jars go on the boot class path, in the order listed");
+    // Whether a start finds its kernel class without them, the kernel class's block says.
+    BeginLine(jars > 0 ? InfoLine : NoticeLine);
     if (jars == 0) {
-        Say(": none, so the kernel class cannot be found");
-        NameProblem("no jar in the jar directory");
+        Say("no jar goes on the boot class path");
+    } else {
+        SayNumber(jars);
+        Say(jars == 1 ? " jar goes on the boot class path, in the order listed"
+                      : " jars go on the boot class path, in the order listed");
     }
     EndLine();
 }

@@ -12,35 +12,45 @@
 #include "LaunchLayout.h"
 #include "PeImage.h"
 
-static void SayMissingImport(const char* name) {
+// A library the service's loader will not find: nowhere, or only where this
+// process looks and the service does not.
+static void SayMissingImport(const char* name, ImportSearch search, const char* folder) {
     BeginLine(ProblemLine);
     Say("it needs ");
     SayAnsi(name);
-    Say(", which the loader cannot find");
-    const char* package = RuntimePackageOf(name);
-    if (package != nullptr) {
-        Say(": it comes with ");
-        Say(package);
+    if (search == ImportNotFound) {
+        Say(", which the loader cannot find");
+        const char* package = RuntimePackageOf(name);
+        if (package != nullptr) {
+            Say(": it comes with ");
+            Say(package);
+        }
+    } else {
+        Say(", found only in ");
+        SayAnsi(folder);
+        Say(search == ImportOnlyInCurrentFolder ? ", which is your current folder but not the service's"
+                                                : ", which is on your PATH but not the service's");
     }
     EndLine();
+    NameProblemOf("server\\jvm.dll needs ", name, ", which is missing");
 }
 
 static bool NoteMissingImport(const char* name, void* context) {
-    if (LoaderFindsLibrary(name)) return true;
-    SayMissingImport(name);
-    ++*static_cast<int*>(context);
+    char* folder = nullptr;
+    ImportSearch search = FindImportedLibrary(name, &folder);
+    if (search != ImportFoundByService) {
+        SayMissingImport(name, search, folder);
+        ++*static_cast<int*>(context);
+    }
+    free(folder);
     return true;
 }
 
-// The libraries the image imports that the loader cannot find from here.
+// The libraries the image imports that the service's loader will not find.
 static bool CheckImports(const char* libraryPath) {
     int missing = 0;
     ForEachPeImport(libraryPath, NoteMissingImport, &missing);  // a table cut short still names what it held
-    if (missing > 0) {
-        NameProblem(missing == 1 ? "a library that server\\jvm.dll needs is missing"
-                                 : "libraries that server\\jvm.dll needs are missing");
-        return false;
-    }
+    if (missing > 0) return false;
     BeginLine(InfoLine);
     Say("the loader finds every library it imports");
     EndLine();
@@ -58,13 +68,12 @@ static bool CheckExports(const char* libraryPath) {
         Say(name);
         Say(": it is not a Java VM library");
         EndLine();
+        NameProblemOf("server\\jvm.dll has no export ", name, "");
     }
     if (both) {
         BeginLine(InfoLine);
         Say("exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM");
         EndLine();
-    } else {
-        NameProblem("server\\jvm.dll is not a Java VM library");
     }
     return both;
 }
@@ -119,6 +128,14 @@ static void AskGeneration(const char* libraryPath, CheckContext* context) {
     EndLine();
 }
 
+// Loading a library others can change would run their code as whoever runs the check.
+static void SayNotAsked() {
+    BeginLine(NoticeLine);
+    Say("not loaded, so not asked whether it is a classic or a modular VM: others can change it or a folder on "
+        "its way (see the permissions of the installation), and loading it would run their code as you");
+    EndLine();
+}
+
 static void CheckLibraryFile(const char* libraryPath, CheckContext* context) {
     DWORD attributes = GetFileAttributesA(libraryPath);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -159,7 +176,12 @@ static void CheckLibraryFile(const char* libraryPath, CheckContext* context) {
     EndLine();
     bool exported = CheckExports(libraryPath);
     if (!sameMachine) return;
-    if (CheckImports(libraryPath) && exported) AskGeneration(libraryPath, context);
+    if (!CheckImports(libraryPath) || !exported) return;
+    if (context->othersCanChangeVm) {
+        SayNotAsked();
+        return;
+    }
+    AskGeneration(libraryPath, context);
 }
 
 void CheckVmLibrary(CheckContext* context) {

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -110,6 +111,19 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG*
         return INVALID_SET_FILE_POINTER;
     }
     return static_cast<DWORD>(at);
+}
+
+extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    struct stat status;
+    if (hFile == nullptr || hFile == INVALID_HANDLE_VALUE ||
+        fstat(static_cast<OpenFile*>(hFile)->descriptor, &status) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    uint64_t size = static_cast<uint64_t>(status.st_size);
+    if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size);
 }
 
 namespace {

@@ -5,7 +5,14 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Check.h"
@@ -13,12 +20,15 @@
 #include "FakeServiceManager.h"
 #include "Installation.h"
 #include "ScriptedModulePath.h"
+#include "SyntheticImage.h"
+#include "SyntheticZip.h"
 
 namespace {
 
 using FakeServiceManager::RegisteredService;
 
 const char kSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\AlderSvc";
+const char kKernelEntry[] = "com/halvern/alder/service/ServerKernel.class";
 
 class Check : public ::testing::Test {
   protected:
@@ -26,17 +36,22 @@ class Check : public ::testing::Test {
         FakeServiceManager::Reset();
         FakeRegistry::Reset();
         installation_.installStandinVm();
-        installation_.addJar("kernel.jar");
+        installation_.addJar("kernel.jar", {kKernelEntry});
         programPath_ = installation_.windowsPathOf("AlderSvc.exe");
         ScriptedModulePath::Set(programPath_);
     }
     void TearDown() override { ScriptedModulePath::Reset(); }
 
+    std::string Report(int* exitCode) {
+        ::testing::internal::CaptureStdout();
+        *exitCode = RunCheck();
+        return ::testing::internal::GetCapturedStdout();
+    }
+
     // The block of the report whose heading begins with `heading`, and the exit code.
     std::string Block(const std::string& heading, int* exitCode = nullptr) {
-        ::testing::internal::CaptureStdout();
-        int code = RunCheck();
-        std::string report = ::testing::internal::GetCapturedStdout();
+        int code = -1;
+        std::string report = Report(&code);
         if (exitCode != nullptr) *exitCode = code;
         for (size_t at = 0; at < report.size();) {
             size_t end = report.find("\n\n", at);
@@ -155,11 +170,11 @@ TEST_F(Check, ProblemsAreCountedAndNamedOnTheLastLine) {
     std::filesystem::remove_all(installation_.jarDirectory());
     int exitCode = -1;
     EXPECT_EQ(Block("The jars", &exitCode),
-              "The jars in ..\\lib\\util\n  problem: there is no such directory: the boot class path holds no jar\n");
+              "The jars in ..\\lib\\util\n  notice: there is no such directory: the boot class path holds no jar\n");
     // The stand-in here is no PE image: no start gets as far as the VM.
     EXPECT_EQ(Block("3 problems"),
               "3 problems: server\\jvm.dll is no Windows library; init file line 1 hides an option behind a "
-              "byte-order mark; the jar directory is missing\n");
+              "byte-order mark; no jar or folder holds the kernel class\n");
     EXPECT_EQ(exitCode, 1);
 }
 
@@ -273,6 +288,413 @@ TEST_F(Check, SaysWhenThePreshutdownTimeOutCannotBeRead) {
               "The service AlderSvc\n  installed: demand start, account LocalSystem\n  its command line names this "
               "program\n  notice: its preshutdown time-out could not be read: QueryServiceConfig2A failed: Windows "
               "error 5: Access is denied.\n");
+}
+
+// A library that only this process finds, in its current folder or on its
+// PATH, is named with where it lies: the service will not find it there.
+TEST_F(Check, NamesTheLibrariesTheServiceWillNotFind) {
+    const std::filesystem::path user = installation_.root() / "user";
+    const std::filesystem::path current = installation_.root() / "current";
+    std::filesystem::create_directories(user);
+    std::filesystem::create_directories(current);
+    Installation::WriteFile(user / "halvern-user.dll", "");
+    Installation::WriteFile(current / "halvern-here.dll", "");
+    Installation::WriteFile(installation_.bin() / "halvern-beside.dll", "");
+    SyntheticImage image;
+    image.imports = {"halvern-beside.dll", "halvern-here.dll", "halvern-user.dll", "msvcr100.dll"};
+    image.exports = {"JNI_GetDefaultJavaVMInitArgs", "JNI_CreateJavaVM"};
+    Installation::WriteFile(installation_.server() / "jvm.dll", BuildPeImage(image));
+    const std::string savedPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    setenv("PATH", (user.string() + ":" + savedPath).c_str(), 1);
+    ASSERT_EQ(chdir(current.c_str()), 0);
+    int exitCode = -1;
+    EXPECT_EQ(Block("The VM library", &exitCode),
+              "The VM library\n  " + installation_.moduleDirectory() +
+                  "\\server\\jvm.dll\n  64-bit (x64), as this program\n  exports JNI_GetDefaultJavaVMInitArgs and "
+                  "JNI_CreateJavaVM\n  problem: it needs halvern-here.dll, found only in " +
+                  Installation::WindowsForm(std::filesystem::canonical(current).string()) +
+                  ", which is your current folder but not the service's\n  problem: it needs halvern-user.dll, found "
+                  "only in " +
+                  Installation::WindowsForm(user.string()) +
+                  ", which is on your PATH but not the service's\n  problem: it needs msvcr100.dll, which the loader "
+                  "cannot find: it comes with the Visual C++ 2010 Redistributable\n");
+    EXPECT_EQ(exitCode, 1);
+    setenv("PATH", savedPath.c_str(), 1);
+}
+
+// The options that hand the process to others, from the init file and from
+// the service's environment (the system's, and the service's own, which
+// wins), each shown masked. The stand-in here tells no VM generation, so a
+// debugger on a port alone is judged for either.
+TEST_F(Check, NamesTheOptionsThatHandTheProcessToOthers) {
+    const char kSystemEnvironment[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\AlderSvc";
+    const std::string exposed =
+        ": anyone who can reach it can run code as LocalSystem; let it listen on 127.0.0.1 only, or remove it";
+    const std::string jmx =
+        "problem: JMX takes connections on port 9010 without authentication "
+        "(com.sun.management.jmxremote.authenticate=false): anyone who can reach it can run code as LocalSystem; "
+        "remove that option, or the port";
+    struct Case {
+        const char* name;
+        std::string initFile;
+        std::string systemToolOptions;                // JAVA_TOOL_OPTIONS there; "" for none
+        std::vector<std::string> serviceEnvironment;  // the entries of the service's Environment list
+        std::vector<std::string> findings;
+    };
+    const Case cases[] = {
+        {"debuggers, those beyond loopback named",
+         "-agentlib:jdwp=transport=dt_socket,server=y,suspend=n,address=*:5005\n"
+         "-agentlib:jdwp=transport=dt_socket,server=y,address=127.0.0.1:5006\n"
+         "-Xrunjdwp:transport=dt_socket,server=y,address=10.0.0.5:8000\n"
+         "-agentlib:jdwp=transport=dt_socket,server=y,address=localhost:5007\n"
+         "-agentlib:jdwp=transport=dt_socket,server=n,address=*:5008\n"
+         "-agentlib:jdwp=transport=dt_shmem,server=y,address=alder\n"
+         "-agentlib:jdwp=transport=dt_socket,server=y,address=5005\n",
+         "",
+         {},
+         {"problem: -agentlib:jdwp=transport=dt_socket,server=y,suspend=n,address=*:5005 listens for a debugger on "
+          "every network interface" +
+              exposed,
+          "problem: -Xrunjdwp:transport=dt_socket,server=y,address=10.0.0.5:8000 listens for a debugger on an "
+          "address that is not loopback" +
+              exposed,
+          "problem: -agentlib:jdwp=transport=dt_socket,server=y,address=5005 listens for a debugger on every network "
+          "interface if the VM is Java 8 or earlier (Java 9 and later take a port alone as loopback)" +
+              exposed}},
+        {"JMX without authentication, the last word winning",
+         "-Dcom.sun.management.jmxremote.port=9010\n-Dcom.sun.management.jmxremote.authenticate=true\n"
+         "-Dcom.sun.management.jmxremote.authenticate=false\n",
+         "",
+         {},
+         {jmx}},
+        {"JMX without authentication, but on no port",
+         "-Dcom.sun.management.jmxremote.authenticate=false\n",
+         "",
+         {},
+         {}},
+        {"commands the VM runs",
+         "-XX:OnError=notify.cmd token=abcd;x\n-XX:OnOutOfMemoryError=restart.cmd\n",
+         "",
+         {},
+         {"notice: -XX:OnError=notify.cmd token=****;x: its commands run as LocalSystem when the VM fails",
+          "notice: -XX:OnOutOfMemoryError=restart.cmd: its commands run as LocalSystem when the VM runs out of "
+          "memory"}},
+        {"the system environment's options, quoted parts whole",
+         "-Dcom.sun.management.jmxremote.authenticate=false\n",
+         "  -Dcom.sun.management.jmxremote.port=9010 -Dapi.key=k123\t'-XX:OnError=cmd /c x.cmd'  ",
+         {},
+         {"notice: JAVA_TOOL_OPTIONS is set in the system environment, and the VM reads its options too: "
+          "-Dcom.sun.management.jmxremote.port=9010 -Dapi.key=**** -XX:OnError=cmd /c x.cmd",
+          "notice: -XX:OnError=cmd /c x.cmd: its commands run as LocalSystem when the VM fails", jmx}},
+        {"the service's own environment replaces the system's, and _JAVA_OPTIONS comes last",
+         "-Dcom.sun.management.jmxremote.authenticate=false\n-Dcom.sun.management.jmxremote.port=9010\n",
+         "-Dfrom=system",
+         {"PATH=C:\\x", "java_tool_options=-Dfrom=service",
+          "_JAVA_OPTIONS=-agentlib:jdwp=transport=dt_socket,server=y,address=0.0.0.0:8000 "
+          "-Dcom.sun.management.jmxremote.authenticate=true"},
+         {"notice: JAVA_TOOL_OPTIONS is set in the system environment, but the service's own environment sets it "
+          "anew: -Dfrom=system",
+          "notice: JAVA_TOOL_OPTIONS is set in the service's own environment, and the VM reads its options too: "
+          "-Dfrom=service",
+          "notice: _JAVA_OPTIONS is set in the service's own environment, and the VM reads its options too: "
+          "-agentlib:jdwp=transport=dt_socket,server=y,address=0.0.0.0:8000 "
+          "-Dcom.sun.management.jmxremote.authenticate=true",
+          "problem: -agentlib:jdwp=transport=dt_socket,server=y,address=0.0.0.0:8000 listens for a debugger on every "
+          "network interface" +
+              exposed}},
+    };
+    auto findingsOf = [this] {
+        std::vector<std::string> findings;
+        std::istringstream block(Block("The options the start hands to the VM"));
+        for (std::string line; std::getline(block, line);)
+            if (line.rfind("  problem: ", 0) == 0 ||
+                (line.rfind("  notice: ", 0) == 0 && line.find("the start ends") == std::string::npos))
+                findings.push_back(line.substr(2));
+        return findings;
+    };
+    for (const Case& c : cases) {
+        FakeRegistry::Reset();
+        if (!c.systemToolOptions.empty())
+            FakeRegistry::AddKey(kSystemEnvironment,
+                                 {{"JAVA_TOOL_OPTIONS", FakeRegistry::Text(REG_SZ, c.systemToolOptions)}});
+        if (!c.serviceEnvironment.empty()) {
+            std::string list;
+            for (const std::string& entry : c.serviceEnvironment) list += entry + '\0';
+            FakeRegistry::AddKey(kServiceKey, {{"Environment", {REG_MULTI_SZ, list + '\0'}}});
+        }
+        installation_.writeInitFile("alder.init", c.initFile);
+        EXPECT_EQ(findingsOf(), c.findings) << c.name;
+        EXPECT_EQ(FakeRegistry::OpenKeys(), 0) << c.name;
+    }
+    FakeRegistry::Reset();
+    installation_.writeInitFile("alder.init",
+                                "-agentlib:jdwp=transport=dt_socket,server=y,address=*:5005\n"
+                                "-Dcom.sun.management.jmxremote.port=9010\n"
+                                "-Dcom.sun.management.jmxremote.authenticate=false\n");
+    EXPECT_EQ(Block("3 problems"),
+              "3 problems: server\\jvm.dll is no Windows library; a debugger agent listens beyond this machine; JMX "
+              "takes connections without authentication\n");
+    // What cannot be read is not called clean.
+    FakeRegistry::Reset();
+    FakeRegistry::Refuse(FakeRegistry::Call::OpenKey, ERROR_ACCESS_DENIED);
+    installation_.writeInitFile("alder.init", "");
+    EXPECT_EQ(findingsOf(), (std::vector<std::string>{
+                                "notice: the service's environment could not be read, so the options the VM may take "
+                                "from it are not shown: Windows error 5: Access is denied.",
+                                "notice: the system environment could not be read, so the options the VM may take "
+                                "from it are not shown: Windows error 5: Access is denied."}));
+}
+
+void LetOthersWrite(const std::filesystem::path& path) {
+    std::filesystem::permissions(path, std::filesystem::perms::others_write, std::filesystem::perm_options::add);
+}
+
+// Whatever others can change is a problem of its own, named on the last line.
+TEST_F(Check, NamesEachPartOthersCanChange) {
+    installation_.writeInitFile("alder.init", "-Xmx64m\n");
+    const std::string init = Installation::WindowsForm((installation_.bin() / "alder.init").string());
+    const std::string util = Installation::WindowsForm(installation_.jarDirectory().string());
+    EXPECT_EQ(Block("The permissions"),
+              "The permissions of the installation\n  only SYSTEM, the administrators and the service itself can "
+              "change the 10 files and folders a start reads or runs\n");
+
+    LetOthersWrite(installation_.bin() / "alder.init");
+    LetOthersWrite(installation_.jarDirectory());
+    int exitCode = -1;
+    EXPECT_EQ(Block("The permissions", &exitCode),
+              "The permissions of the installation\n  problem: Everyone can modify " + init +
+                  ": any of them can run code as LocalSystem\n  problem: Everyone can modify " + util +
+                  ": any of them can run code as LocalSystem\n  others can change 2 of the 10 files and folders a "
+                  "start reads or runs; only SYSTEM, the administrators and the service itself should be able to\n");
+    // The stand-in here is no PE image.
+    EXPECT_EQ(Block("3 problems"),
+              "3 problems: others can change the init file; others can change ..\\lib\\util; server\\jvm.dll is no "
+              "Windows library\n");
+    EXPECT_EQ(exitCode, 1);
+}
+
+// A library others can change would run their code as whoever runs the
+// check: it is read from its headers only.
+TEST_F(Check, DoesNotLoadAVmLibraryOthersCanChange) {
+    SyntheticImage image;
+    image.exports = {"JNI_GetDefaultJavaVMInitArgs", "JNI_CreateJavaVM"};
+    const std::filesystem::path library = installation_.server() / "jvm.dll";
+    Installation::WriteFile(library, BuildPeImage(image));
+    const std::string headerLines = "The VM library\n  " + installation_.moduleDirectory() +
+                                    "\\server\\jvm.dll\n  64-bit (x64), as this program\n  exports "
+                                    "JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM\n  the loader finds every "
+                                    "library it imports\n";
+    const std::string notAsked =
+        "  notice: not loaded, so not asked whether it is a classic or a modular VM: others can change it or a "
+        "folder on its way (see the permissions of the installation), and loading it would run their code as you\n";
+    const auto beginsWith = [](const std::string& text, const std::string& start) {
+        return text.compare(0, start.size(), start) == 0;
+    };
+    // Others may write neither: it is loaded, and, no PE loader here, fails to.
+    std::string block = Block("The VM library");
+    EXPECT_TRUE(beginsWith(block, headerLines + "  problem: it does not load: ")) << block;
+    for (const std::filesystem::path& changeable : {library, installation_.server()}) {
+        LetOthersWrite(changeable);
+        EXPECT_EQ(Block("The VM library"), headerLines + notAsked) << changeable;
+        block = Block("The options");
+        EXPECT_TRUE(beginsWith(block,
+                               "The options the start hands to the VM\n  notice: the VM library was not asked its "
+                               "generation (see the VM library); shown as for a classic VM\n  -Dapplication.home"))
+            << block;
+        std::filesystem::permissions(changeable, std::filesystem::perms::others_write,
+                                     std::filesystem::perm_options::remove);
+    }
+}
+
+// Laid out below the installation's root: a file's bytes by its path ("lib/util/a.jar", "classes/...").
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+std::string Jar(const std::vector<std::string>& entries) { return BuildZip({entries, ""}); }
+
+TEST_F(Check, SaysWhichJarOrFolderHoldsTheKernelClass) {
+    const std::string kernelJar = Jar({"META-INF/MANIFEST.MF", kKernelEntry});
+    const std::string otherJar = Jar({"META-INF/MANIFEST.MF", "com/halvern/alder/Other.class"});
+    const std::string heading = "The kernel class com/halvern/alder/service/ServerKernel\n";
+    const std::string fails =
+        "  problem: no jar or folder on the class paths holds it, so a start fails with: Cannot locate the "
+        "Kernel "
+        "class\n";
+    struct Case {
+        const char* name;
+        Files files;
+        std::string initFile;
+        std::string block;  // after the heading
+    };
+    const Case cases[] = {
+        {"the first of two jars that hold it",
+         {{"lib/util/a.jar", otherJar}, {"lib/util/b.jar", kernelJar}, {"lib/util/C.jar", kernelJar}},
+         "",
+         "  ..\\lib\\util\\b.jar (the boot class path) holds it: a start loads it from there\n"
+         "  notice: ..\\lib\\util\\C.jar (the boot class path) holds it too: a start loads it from the first, "
+         "..\\lib\\util\\b.jar\n"},
+        {"no jar", {}, "", fails},
+        {"jars without it", {{"lib/util/a.jar", otherJar}, {"lib/util/b.jar", Jar({})}}, "", fails},
+        {"a jar cut short, and one that is no zip",
+         {{"lib/util/kernel.jar", kernelJar.substr(0, kernelJar.size() / 2)}, {"lib/util/x.jar", "PK"}},
+         "",
+         "  problem: ..\\lib\\util\\kernel.jar (the boot class path) is not a readable zip: it has no zip "
+         "directory: "
+         "it is no zip, or it is cut short\n  problem: ..\\lib\\util\\x.jar (the boot class path) is not a "
+         "readable "
+         "zip: it has no zip directory: it is no zip, or it is cut short\n" +
+             fails},
+        {"a folder on the class path",
+         {{"classes/com/halvern/alder/service/ServerKernel.class", "class"}},
+         "-Djava.class.path=..\\missing;;..\\classes\n",
+         "  notice: ..\\missing (the class path) is not there\n"
+         "  ..\\classes (the class path) holds it: a start loads it from there\n"},
+        {"the last class path option, which wins",
+         {{"classes/com/halvern/alder/service/ServerKernel.class", "class"}},
+         "-Djava.class.path=..\\classes\n-Djava.class.path=..\\other\n",
+         "  notice: ..\\other (the class path) is not there\n" + fails},
+        {"the java launcher's options",
+         {{"lib/k.jar", kernelJar}},
+         "-cp ..\\lib\\k.jar\n--class-path=..\\lib\\k.jar\n-cpx\n",
+         "  notice: -cp ..\\lib\\k.jar: not searched: an option of the java launcher, which a VM created here "
+         "does not "
+         "take (its own is -Djava.class.path=)\n  notice: --class-path=..\\lib\\k.jar: not searched: an option "
+         "of the "
+         "java launcher, which a VM created here does not take (its own is -Djava.class.path=)\n" +
+             fails},
+        // A classic VM puts each -Xbootclasspath/p: before the ones before it,
+        // and the start's own comes last: the jar directory's jars come first.
+        {"the boot class path options of the init file, after the jar directory's jars",
+         {{"lib/util/kernel.jar", kernelJar}, {"lib/first.jar", kernelJar}, {"lib/last.jar", kernelJar}},
+         "-Xbootclasspath/a:..\\lib\\last.jar\n-Xbootclasspath/p:..\\lib\\first.jar\n",
+         "  ..\\lib\\util\\kernel.jar (the boot class path) holds it: a start loads it from there\n"
+         "  notice: ..\\lib\\first.jar (the boot class path) holds it too: a start loads it from the first, "
+         "..\\lib\\util\\kernel.jar\n  notice: ..\\lib\\last.jar (the boot class path) holds it too: a start "
+         "loads it "
+         "from the first, ..\\lib\\util\\kernel.jar\n"},
+        {"a zip64 jar, which check cannot read",
+         {{"lib/util/a.jar", otherJar}, {"lib/big.jar", BuildZip({{kKernelEntry}, "", true})}},
+         "-Djava.class.path=..\\lib\\big.jar\n",
+         "  notice: ..\\lib\\big.jar (the class path) could not be read: it is a zip64 archive, which check "
+         "does not "
+         "read\n  notice: no jar or folder that check could read holds it; unless one that it could not read "
+         "does, a "
+         "start fails with: Cannot locate the Kernel class\n"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(installation_.jarDirectory());
+        std::filesystem::create_directories(installation_.jarDirectory());
+        for (const auto& file : c.files) {
+            std::filesystem::create_directories((installation_.root() / file.first).parent_path());
+            Installation::WriteFile(installation_.root() / file.first, file.second);
+        }
+        installation_.writeInitFile("alder.init", c.initFile);
+        EXPECT_EQ(Block("The kernel class"), heading + c.block) << c.name;
+        for (const auto& file : c.files) std::filesystem::remove(installation_.root() / file.first);
+    }
+}
+
+// Each kind of problem, on an installation that has no other but its
+// stand-in VM, which is no PE image here: every problem line counts toward
+// the last line and the exit code.
+TEST_F(Check, EveryProblemLineCountsTowardTheLastLineAndTheExitCode) {
+    const std::string notPe = "server\\jvm.dll is no Windows library";
+    const std::vector<std::string> jniExports = {"JNI_GetDefaultJavaVMInitArgs", "JNI_CreateJavaVM"};
+    auto library = [&](const SyntheticImage& image) {
+        return [this, image] { Installation::WriteFile(installation_.server() / "jvm.dll", BuildPeImage(image)); };
+    };
+    auto initFile = [this](const std::string& text) {
+        return [this, text] { installation_.writeInitFile("alder.init", text); };
+    };
+    auto options = [](int count) {
+        std::string text;
+        for (int i = 1; i <= count; ++i) text += "-Do" + std::to_string(i) + "=1\n";
+        return text;
+    };
+    auto service = [this](const std::string& imagePath, DWORD startType) {
+        return [imagePath, startType] {
+            FakeServiceManager::AddService(
+                {"AlderSvc", "Halvern Alder Service", imagePath, SERVICE_WIN32_OWN_PROCESS, startType, false});
+        };
+    };
+    const std::string tooMany = [&] {
+        std::string line = "35 problems: " + notPe;
+        for (int i = 51; i <= 81; ++i) line += "; init file line " + std::to_string(i) + " is past the 50th option";
+        return line + "; and 3 more";
+    }();
+    struct Case {
+        const char* name;
+        std::function<void()> breakage;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {"nothing more", [] {}, "1 problem: " + notPe},
+        {"a jvm.dll of the other bitness", library({0x014c, false, {"KERNEL32.dll"}, jniExports}),
+         "1 problem: server\\jvm.dll is not 64-bit"},
+        {"no jvm.dll", [this] { std::filesystem::remove(installation_.server() / "jvm.dll"); },
+         "1 problem: server\\jvm.dll is missing"},
+        {"a jvm.dll without the JNI exports", library({0x8664, true, {}, {"Other"}}),
+         "2 problems: server\\jvm.dll has no export JNI_GetDefaultJavaVMInitArgs; server\\jvm.dll has no "
+         "export "
+         "JNI_CreateJavaVM"},
+        {"a jvm.dll that needs two missing libraries",
+         library({0x8664, true, {"MSVCR100.dll", "halvern-absent.dll"}, jniExports}),
+         "2 problems: server\\jvm.dll needs MSVCR100.dll, which is missing; server\\jvm.dll needs "
+         "halvern-absent.dll, "
+         "which is missing"},
+        {"a jvm.dll that does not load", library({0x8664, true, {}, jniExports}),
+         "1 problem: server\\jvm.dll does not load"},
+        {"a byte-order mark hiding an option", initFile("\xEF\xBB\xBF-Xmx1g\n"),
+         "2 problems: " + notPe + "; init file line 1 hides an option behind a byte-order mark"},
+        {"an option past the 50th", initFile(options(51)),
+         "2 problems: " + notPe + "; init file line 51 is past the 50th option"},
+        {"a line cut after 511 bytes", initFile("-Da=" + std::string(507, 'y') + "-Dsneaky=1\n"),
+         "3 problems: " + notPe +
+             "; init file line 1 is cut after 511 bytes; init file line 1 makes an option of its bytes past "
+             "the 511th"},
+        {"more problems than the last line names", initFile(options(84)), tooMany},
+        {"an init file saved as UTF-16", initFile("\xFF\xFE" + Installation::Utf16("-Xmx2g\r\n")),
+         "2 problems: " + notPe + "; the init file is saved as UTF-16"},
+        {"a debugger listening on every interface",
+         initFile("-agentlib:jdwp=transport=dt_socket,server=y,address=*:5005\n"),
+         "2 problems: " + notPe + "; a debugger agent listens beyond this machine"},
+        {"an init file others can change",
+         [this] {
+             installation_.writeInitFile("alder.init", "-Xss1m\n");
+             LetOthersWrite(installation_.bin() / "alder.init");
+         },
+         "2 problems: others can change the init file; " + notPe},
+        {"JMX without authentication",
+         initFile("-Dcom.sun.management.jmxremote.port=9010\n-Dcom.sun.management.jmxremote.authenticate=false\n"),
+         "2 problems: " + notPe + "; JMX takes connections without authentication"},
+        {"no jar", [this] { std::filesystem::remove(installation_.jarDirectory() / "kernel.jar"); },
+         "2 problems: " + notPe + "; no jar or folder holds the kernel class"},
+        {"a jar that is no zip", [this] { installation_.addJar("kernel.jar"); },
+         "3 problems: " + notPe +
+             "; ..\\lib\\util\\kernel.jar is not a readable zip; no jar or folder holds the kernel "
+             "class"},
+        {"a disabled service", service(programPath_, SERVICE_DISABLED),
+         "2 problems: the service is disabled; " + notPe},
+        {"a service that starts another copy", service("\"C:\\Old\\AlderSvc.exe\"", SERVICE_DEMAND_START),
+         "2 problems: the service starts another copy of the program; " + notPe},
+    };
+    for (const Case& c : cases) {
+        FakeServiceManager::Reset();
+        installation_.installStandinVm();
+        installation_.addJar("kernel.jar", {kKernelEntry});
+        std::filesystem::remove(installation_.bin() / "alder.init");
+        c.breakage();
+        int exitCode = -1;
+        std::string report = Report(&exitCode);
+        size_t problemLines = 0;
+        for (size_t at = report.find("\n  problem: "); at != std::string::npos;
+             at = report.find("\n  problem: ", at + 1))
+            ++problemLines;
+        std::string lastLine = report.substr(report.rfind('\n', report.size() - 2) + 1);
+        EXPECT_EQ(lastLine, c.lastLine + "\n") << c.name;
+        EXPECT_EQ(std::to_string(problemLines), c.lastLine.substr(0, c.lastLine.find(' '))) << c.name;
+        EXPECT_EQ(exitCode, 1) << c.name;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "FakeEventLog.h"
 #include "FakeServiceManager.h"
@@ -14,6 +15,18 @@
 #include "ProgramTexts.h"
 #include "ScriptedModulePath.h"
 #include "ServiceExpectations.h"
+
+namespace {
+
+// Each SetDllDirectoryA: its folder, and how many dispatcher calls came before it.
+std::vector<std::pair<std::string, size_t>> dllDirectories;
+
+}  // namespace
+
+extern "C" BOOL WINAPI __wrap_SetDllDirectoryA(LPCSTR folder) {
+    dllDirectories.emplace_back(folder != nullptr ? folder : "(null)", FakeServiceManager::DispatchTables().size());
+    return TRUE;
+}
 
 namespace {
 
@@ -38,9 +51,12 @@ TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleO
     for (const Case& c : cases) {
         FakeServiceManager::Reset();
         FakeServiceManager::Refuse(Call::Dispatcher, c.dispatcherError);
+        dllDirectories.clear();
         std::string output;
         EXPECT_EQ(CallProgram({"Program.exe", c.command}, &output), c.exitCode) << c.dispatcherError;
         EXPECT_EQ(output, c.output) << c.dispatcherError;
+        // Before anything else, the current folder leaves the library search.
+        EXPECT_EQ(dllDirectories, (std::vector<std::pair<std::string, size_t>>{{"", 0}})) << c.dispatcherError;
 
         auto tables = FakeServiceManager::DispatchTables();
         ASSERT_EQ(tables.size(), 1u);

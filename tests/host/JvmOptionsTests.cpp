@@ -76,34 +76,6 @@ TEST_F(JvmOptionsTest, ListIsTheFixedOptionsTheInitFileTheBootClassPathThenTheHo
     Release(list);
 }
 
-// What a log may show of an option: a property whose name says it holds a
-// secret keeps its name only.
-TEST(SecretOptionTest, ShowsTheNameOfASecretPropertyButNotItsValue) {
-    const struct {
-        const char* option;
-        const char* shown;
-    } cases[] = {
-        {"-Djavax.net.ssl.keyStorePassword=changeit", "-Djavax.net.ssl.keyStorePassword="},
-        {"-Ddb.PASSWD=x", "-Ddb.PASSWD="},
-        {"-Dsmtp.pwd=", "-Dsmtp.pwd="},
-        {"-Dclient_Secret=a=b", "-Dclient_Secret="},
-        {"-Dauth.token=t", "-Dauth.token="},
-        {"-Daws.credentials.file=c", "-Daws.credentials.file="},
-        {"-Dservice.apiKey=k", "-Dservice.apiKey="},
-        {"-Dnote=password", nullptr},        // the name decides, not the value
-        {"-Dpassword", nullptr},             // no value to hide
-        {"-Xpassword=x", nullptr},           // not a property
-        {"-Dapi.key=k", nullptr},            // "apikey" in one word only
-        {"-Dapplication.home=..", nullptr},  // nothing secret
-    };
-    for (const auto& c : cases) {
-        size_t shown = ShownSecretOptionLength(c.option);
-        EXPECT_EQ(shown == 0 ? std::string("(whole)") : std::string(c.option, shown),
-                  c.shown == nullptr ? std::string("(whole)") : std::string(c.shown))
-            << c.option;
-    }
-}
-
 TEST_F(JvmOptionsTest, ReleasingTheBootClassPathLeavesNoPointerToIt) {
     install_.addJar("a.jar");
     JvmOptionList list = Build();

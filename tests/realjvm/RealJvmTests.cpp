@@ -333,6 +333,37 @@ TEST_P(RealJvmTest, CrashNamesWhereTheVmWroteItsErrorReport) {
     }
 }
 
+// A keystore password never shows in a detail: not in -Xlog:arguments'
+// jvm_args line, which Java 25 prints (Java 17 prints none), in what the VM
+// printed before the kernel's start ended the process; not in the text of
+// an exception that the kernel's start threw.
+TEST_P(RealJvmTest, KeystorePasswordIsMaskedInWhatTheVmPrintedAndInExceptionText) {
+    const std::string password = "Kz9-keystore-Pw";
+    const bool logsJvmArgs = std::string(GetParam().name) != "OpenJdk17";
+    const struct {
+        const char* variant;
+        std::vector<std::string> shown;
+    } cases[] = {
+        {"exitingstart", logsJvmArgs ? std::vector<std::string>{"\\nThe VM printed:\\n[",
+                                                                "[info][arguments] jvm_args: -Dapplication.home=.. "
+                                                                "-Djava.library.path=..\\lib -Xlog:arguments "
+                                                                "-Djavax.net.ssl.keyStorePassword=**** "}
+                                     : std::vector<std::string>{"with exit code 3."}},
+        {"secretthrowing", {"java.lang.IllegalStateException: keystore refused the password ****\\n"}},
+    };
+    initFile_ = "-Xlog:arguments\n-Djavax.net.ssl.keyStorePassword=" + password + "\n";
+    for (const auto& c : cases) {
+        fs::remove(install_.server() / "jvm.dll");
+        fs::remove(install_.jarDirectory() / "kernel.jar");
+        KernelRun run = RunKernel(c.variant, "service");
+        SCOPED_TRACE(std::string(c.variant) + "\n" + Transcript(run));
+        EXPECT_EQ(run.reports(), std::vector<std::string>{"Exception occurs starting up the Kernel"});
+        std::string detail = DetailOf(run);
+        for (const std::string& shown : c.shown) EXPECT_NE(detail.find(shown), std::string::npos) << detail;
+        EXPECT_EQ(detail.find(password), std::string::npos) << detail;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdks, RealJvmTest, ::testing::ValuesIn(kJdks),
                          [](const ::testing::TestParamInfo<Jdk>& info) { return std::string(info.param.name); });
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "BuiltPaths.h"
+#include "SyntheticZip.h"
 
 namespace fs = std::filesystem;
 
@@ -30,6 +31,11 @@ Installation::~Installation() {
 void Installation::addJar(const std::string& name) const {
     fs::create_directories(jarDirectory());
     WriteFile(jarDirectory() / name, "PK");
+}
+
+void Installation::addJar(const std::string& name, const std::vector<std::string>& entries) const {
+    fs::create_directories(jarDirectory());
+    WriteFile(jarDirectory() / name, BuildZip({entries, ""}));
 }
 
 void Installation::writeInitFile(const std::string& name, const std::string& bytes) const {

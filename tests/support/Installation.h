@@ -26,7 +26,9 @@ class Installation {
     // The module directory as the host sees it: Windows form, ending in a backslash.
     std::string moduleDirectory() const { return WindowsForm(bin_.string()) + "\\"; }
 
+    // A jar of two bytes, or a zip holding the entries (empty), e.g. "com/example/Main.class".
     void addJar(const std::string& name) const;
+    void addJar(const std::string& name, const std::vector<std::string>& entries) const;
     void writeInitFile(const std::string& name, const std::string& bytes) const;
     // Copies `library` in as server/jvm.dll.
     void installLibrary(const std::filesystem::path& library) const;
