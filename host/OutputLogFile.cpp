@@ -76,18 +76,10 @@ static bool OthersCanChange(const char* folder, char* why, size_t capacity) {
     return true;
 }
 
-// A folder that is missing is made; one that is a file or a link is not
-// used, nor one that others can change. A link could lead the service, which writes and renames files as
-// LocalSystem, to any folder on the machine.
-static bool PrepareFolder(OutputLogFile* log, char* why, size_t capacity) {
+bool JudgeOutputLogFolder(const OutputLogFile* log, bool* missing, char* why, size_t capacity) {
     DWORD attributes = GetFileAttributesA(log->folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (!CreateDirectoryA(log->folder, nullptr)) {
-            SayWindowsError(why, capacity, log->folder, "cannot be created", GetLastError());
-            return false;
-        }
-        attributes = GetFileAttributesA(log->folder);
-    }
+    *missing = attributes == INVALID_FILE_ATTRIBUTES;
+    if (*missing) return true;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         snprintf(why, capacity, "%s is a file, not a folder", log->folder);
         return false;
@@ -100,6 +92,30 @@ static bool PrepareFolder(OutputLogFile* log, char* why, size_t capacity) {
         return false;
     }
     return !OthersCanChange(log->folder, why, capacity);
+}
+
+bool JudgeOutputLogItself(const OutputLogFile* log, char* why, size_t capacity) {
+    DWORD attributes = GetFileAttributesA(log->path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0)
+        return true;
+    snprintf(why, capacity,
+             "%s is %s: nothing is written through it, so that no file of others' choosing is "
+             "overwritten",
+             log->path, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? "a link" : "a folder");
+    return false;
+}
+
+// A folder that is missing is made, and judged like one that is there.
+static bool PrepareFolder(OutputLogFile* log, char* why, size_t capacity) {
+    bool missing = false;
+    if (!JudgeOutputLogFolder(log, &missing, why, capacity)) return false;
+    if (!missing) return true;
+    if (!CreateDirectoryA(log->folder, nullptr)) {
+        SayWindowsError(why, capacity, log->folder, "cannot be created", GetLastError());
+        return false;
+    }
+    return JudgeOutputLogFolder(log, &missing, why, capacity);
 }
 
 static HANDLE OpenForAppending(const char* path) {
@@ -124,16 +140,7 @@ bool OpenOutputLogFile(OutputLogFile* log, char* why, size_t capacity) {
     log->handle = INVALID_HANDLE_VALUE;
     log->dropped = 0;
     log->holdsOutput = false;
-    if (!PrepareFolder(log, why, capacity)) return false;
-    DWORD attributes = GetFileAttributesA(log->path);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        snprintf(why, capacity,
-                 "%s is %s: nothing is written through it, so that no file of others' choosing is "
-                 "overwritten",
-                 log->path, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? "a link" : "a folder");
-        return false;
-    }
+    if (!PrepareFolder(log, why, capacity) || !JudgeOutputLogItself(log, why, capacity)) return false;
     if (!Reopen(log)) {
         SayWindowsError(why, capacity, log->path, "cannot be opened", GetLastError());
         return false;

@@ -29,6 +29,13 @@ bool NameOutputLog(OutputLogFile* log, const char* moduleDirectory);
 // The path of a generation: 0 is the log itself. False when too long.
 bool OutputLogGeneration(const OutputLogFile* log, int generation, char* path, size_t capacity);
 
+// Whether the log's folder may be written: false, with why in `why` (ANSI,
+// one sentence), when it is a file or a link, or others can change it.
+// True for a folder that is missing, which *missing then says.
+bool JudgeOutputLogFolder(const OutputLogFile* log, bool* missing, char* why, size_t capacity);
+// Whether the log itself may be written: false when it is a link or a folder.
+bool JudgeOutputLogItself(const OutputLogFile* log, char* why, size_t capacity);
+
 // Makes the folder when it is missing, judges it and the log, and opens the
 // log for appending, shared so that others may read, copy and rename it.
 // False, with why in `why` (ANSI, one sentence), when nothing may or can be

@@ -58,6 +58,7 @@ int RunCheck() {
         CheckJars(&context);
         CheckOptions(&context);
         CheckKernelClass(&context);
+        CheckOutputLog(&context);
     }
     SayVerdict();
     fflush(stdout);

@@ -26,5 +26,6 @@ void CheckInitFile(CheckContext* context);
 void CheckJars(CheckContext* context);
 void CheckOptions(CheckContext* context);
 void CheckKernelClass(CheckContext* context);
+void CheckOutputLog(CheckContext* context);
 
 #endif

@@ -698,3 +698,46 @@ TEST_F(Check, EveryProblemLineCountsTowardTheLastLineAndTheExitCode) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where the output log is, whether a service start can write it, and the
+// size of each of its files; a log a start cannot write fails the check.
+TEST_F(Check, ShowsTheOutputLogAndWhetherAStartCanWriteIt) {
+    const std::filesystem::path logs = installation_.root() / "logs";
+    const std::string path = Installation::WindowsForm((logs / "AlderSvc.log").string());
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        std::string lines;
+        bool problem;  // named on the last line, so that check exits 1
+    } cases[] = {
+        {"not there yet", [] {}, "  its folder is not there yet: a service start makes it\n", false},
+        {"no file in it", [&] { std::filesystem::create_directories(logs); }, "  nothing written yet\n", false},
+        {"files",
+         [&] {
+             std::filesystem::create_directories(logs);
+             Installation::WriteFile(logs / "AlderSvc.log", "twelve bytes");
+             Installation::WriteFile(logs / "AlderSvc.2.log", "five.");
+             Installation::WriteFile(logs / "AlderSvc.6.log", "not one of them");
+         },
+         "  AlderSvc.log: 12 bytes\n  AlderSvc.2.log: 5 bytes\n", false},
+        {"a file for its folder", [&] { Installation::WriteFile(logs, "x"); },
+         "  problem: " + Installation::WindowsForm(logs.string()) +
+             " is a file, not a folder: a service start keeps no output log, and says so in event 7\n",
+         true},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(logs);
+        c.make();
+        EXPECT_EQ(Block("The output log"), "The output log " + path + "\n" + c.lines) << c.name;
+        int exitCode = -1;
+        std::string report = Report(&exitCode);
+        EXPECT_EQ(report.find("the output log cannot be written\n") != std::string::npos, c.problem) << c.name;
+        if (c.problem) {
+            EXPECT_EQ(exitCode, 1) << c.name;
+        }
+    }
+}
+
+}  // namespace

@@ -34,7 +34,8 @@ class OutputLogFileTest : public ::testing::Test {
 
     fs::path logs() const { return install.root() / "logs"; }
     std::string Generation(int number) const {
-        return Installation::ReadFile(logs() / (number == 0 ? "AlderSvc.log" : "AlderSvc." + std::to_string(number) + ".log"));
+        return Installation::ReadFile(logs() /
+                                      (number == 0 ? "AlderSvc.log" : "AlderSvc." + std::to_string(number) + ".log"));
     }
     std::vector<std::string> Files() const {
         std::vector<std::string> names;
@@ -66,8 +67,8 @@ TEST_F(OutputLogFileTest, RollsOverIntoFiveOlderFilesKeepingTheNewestLinesWhole)
             chunk.clear();
         }
     }
-    EXPECT_EQ(Files(), (std::vector<std::string>{"AlderSvc.1.log", "AlderSvc.2.log", "AlderSvc.3.log",
-                                                 "AlderSvc.4.log", "AlderSvc.5.log", "AlderSvc.log"}));
+    EXPECT_EQ(Files(), (std::vector<std::string>{"AlderSvc.1.log", "AlderSvc.2.log", "AlderSvc.3.log", "AlderSvc.4.log",
+                                                 "AlderSvc.5.log", "AlderSvc.log"}));
     std::string kept;
     for (int generation = 5; generation >= 0; --generation) {
         std::string file = Generation(generation);
@@ -114,8 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RollCase{"AfterTheLastLineEndThatFits", kLimit - 10, true, "one\ntwo\nthree\nfour\n", kLimit - 2},
                       RollCase{"BeforeALineThatDoesNotFit", kLimit - 5, true, "a line too long\n", kLimit - 5},
                       RollCase{"AtTheLimitInALineLeftOpen", kLimit - 5, false, "the rest of it\n", kLimit},
-                      RollCase{"AtTheLimitForALineLongerThanAFile", 0, true,
-                               std::string(kLimit + 100, 'x') + "\n", kLimit}),
+                      RollCase{"AtTheLimitForALineLongerThanAFile", 0, true, std::string(kLimit + 100, 'x') + "\n",
+                               kLimit}),
     [](const ::testing::TestParamInfo<RollCase>& info) { return std::string(info.param.name); });
 
 TEST_F(OutputLogFileTest, CountsWhatCannotBeWrittenAndSaysSoOnceWritingWorksAgain) {

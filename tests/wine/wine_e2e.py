@@ -1042,7 +1042,7 @@ class Leg:
                 "start reads or runs" % self.parts_judged(path, missing)]
 
     def expected_check(self, row, path, service=None, source=None, library=None, init=None, jars=None,
-                       options=None, kernel=None, last="ready", permissions=None):
+                       options=None, kernel=None, last="ready", permissions=None, output_log=None):
         """The whole report of check on a good installation at path, registered
         from there; each block's lines may be replaced."""
         bits = "64-bit (x64)" if self.table.bits == 64 else "32-bit (x86)"
@@ -1068,9 +1068,21 @@ class Leg:
                                                                   for option in self.expected_options(row.name)]),
             ("The kernel class " + row.kernel_class_name,
              kernel or ["..\\lib\\util\\%s (the boot class path) holds it: a start loads it from there" % KERNEL_JAR]),
+            ("The output log " + bin_windows.rsplit("\\", 1)[0] + "\\logs\\%s.log" % row.service_name,
+             output_log or self.output_log_as_it_stands(path, row.service_name)),
         ]
         text = "\n".join(title + "\n" + "".join("  %s\n" % line for line in lines) for title, lines in blocks)
         return (text + "\n" + last + "\n").replace("\n", "\r\n")
+
+    def output_log_as_it_stands(self, path, service):
+        """What check says of a good output log of the installation at path
+        (a Windows path of its program): its files' sizes, as they are on disk."""
+        logs = self.wine.drive_c(*path.split("\\")[1:-2], "logs")
+        if not os.path.isdir(logs):
+            return ["its folder is not there yet: a service start makes it"]
+        names = [service + ".log"] + ["%s.%d.log" % (service, number) for number in range(1, 6)]
+        return ["%s: %d bytes" % (name, os.path.getsize(os.path.join(logs, name))) for name in names
+                if os.path.isfile(os.path.join(logs, name))] or ["nothing written yet"]
 
     def run_check(self, row):
         """check on installations good and broken: the whole report, its exit
@@ -1968,6 +1980,11 @@ class Leg:
             ["%s is a file, not a folder.\nThe service starts without it: what the kernel and the VM print is not "
              "kept." % logs_windows])))
         self.stop_service(service)
+        done = self.console(path, ["check"])
+        self.expect_equal("%s: check names a logs that is a file" % name, (done.code, done.text()), (
+            1, self.expected_check(row, path, output_log=[
+                "problem: %s is a file, not a folder: a service start keeps no output log, and says so in event 7"
+                % logs_windows], last="1 problem: the output log cannot be written")))
         os.remove(logs)
 
         # A logs folder that others can write: event 7, nothing written there.
