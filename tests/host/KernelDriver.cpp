@@ -3,6 +3,10 @@
 //   kernel_driver console   start and stop on the main thread
 //   kernel_driver service   start on a thread that then detaches and
 //                           ends, stop on the main thread
+//   kernel_driver servicelog  the same with the service's output log:
+//                           what the kernel and the VM print goes to
+//                           <home>/logs/AlderSvc.log, what the driver
+//                           prints still to its own standard output
 //   kernel_driver start     start only, then whether the VM (if any) still
 //                           has an exception pending ("exceptionPending=")
 // Output lines: "LoadLibraryA <path>", "started=<0|1>", "cwd=<dir>",
@@ -26,6 +30,7 @@
 #include "FakeEventLog.h"
 #include "Kernel.h"
 #include "LaunchLayout.h"
+#include "OutputLog.h"
 #include "ProductProfile.h"
 
 extern "C" HMODULE WINAPI __real_LoadLibraryA(LPCSTR path);
@@ -110,6 +115,14 @@ int main(int argc, char** argv) {
     FakeEventLog::OnEvent(PrintReport);
     int watch = WatchInitFile();
     bool started = false;
+    if (mode == "servicelog") {
+        // The log takes descriptors 1 and 2; the driver keeps a copy of its own.
+        fflush(stdout);
+        FILE* driverOutput = fdopen(dup(1), "w");
+        OpenOutputLog();
+        stdout = driverOutput;
+        mode = "service";
+    }
     if (mode == "service") {
         std::thread serviceThread([&started] {
             started = StartKernel();
@@ -127,6 +140,7 @@ int main(int argc, char** argv) {
     if (mode == "start") PrintExceptionPending();
     fflush(stdout);
     if (started && mode != "start") StopKernel();
+    EndOutputLog();
     printf("done\n");
     fflush(stdout);
     return 0;

@@ -364,6 +364,36 @@ TEST_P(RealJvmTest, KeystorePasswordIsMaskedInWhatTheVmPrintedAndInExceptionText
     }
 }
 
+// As a service, what the kernel prints on System.out and System.err, in its
+// start and from a thread of its own, is in the output log between the
+// host's start and end lines; after a crash, HotSpot's banner is there and
+// in the abort event.
+TEST_P(RealJvmTest, AServiceKeepsWhatTheKernelAndTheVmPrintInItsOutputLog) {
+    const fs::path log = install_.root() / "logs" / "AlderSvc.log";
+    KernelRun run = RunKernel("printing", "servicelog");
+    SCOPED_TRACE(Transcript(run));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.has("started=1"));
+    std::vector<std::string> lines = Installation::Lines(Installation::ReadFile(log));
+    ASSERT_GE(lines.size(), 2u) << Installation::ReadFile(log);
+    EXPECT_TRUE(std::regex_search(lines.front(), std::regex("\\): started\r$"))) << lines.front();
+    EXPECT_TRUE(std::regex_search(lines.back(), std::regex("\\): stopped\r$"))) << lines.back();
+    std::vector<std::string> printed(lines.begin() + 1, lines.end() - 1);
+    EXPECT_EQ(printed, (std::vector<std::string>{"kernel start", "kernel start on System.err", "from a thread 1",
+                                                 "from a thread 2", "from a thread 3", "kernel stop"}));
+    ExpectNoJniComplaint(run);
+
+    fs::remove(install_.server() / "jvm.dll");
+    fs::remove(install_.jarDirectory() / "kernel.jar");
+    initFile_ = "-Xcheck:jni\r\n-XX:-CreateCoredumpOnCrash\n";
+    run = RunKernel("crashingstop", "servicelog");
+    EXPECT_NE(run.exitCode, 0);
+    const std::string text = Installation::ReadFile(log);
+    EXPECT_NE(text.find("\n# Problematic frame:\n"), std::string::npos) << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex("\\): the VM aborted\r\n$"))) << text;
+    EXPECT_NE(DetailOf(run).find("\\n# Problematic frame:\\n"), std::string::npos) << DetailOf(run);
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdks, RealJvmTest, ::testing::ValuesIn(kJdks),
                          [](const ::testing::TestParamInfo<Jdk>& info) { return std::string(info.param.name); });
 
