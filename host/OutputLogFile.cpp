@@ -124,6 +124,23 @@ static HANDLE OpenForAppending(const char* path) {
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
+// Whether the file ends at a line end, or is empty: a run that was ended
+// from outside (taskkill /F) may have left its last line open. Read through
+// a handle of its own, as the log's appends only.
+static bool EndsAtLineStart(const char* path, unsigned long long size) {
+    if (size == 0) return true;
+    if (size > 0x7FFFFFFF) return false;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char last = 0;
+    DWORD got = 0;
+    bool read = SetFilePointer(file, static_cast<LONG>(size - 1), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+                ReadFile(file, &last, 1, &got, nullptr) && got == 1;
+    CloseHandle(file);
+    return read && last == '\n';
+}
+
 // Opens the log as it stands; false, with the error set, when it cannot.
 static bool Reopen(OutputLogFile* log) {
     log->handle = OpenForAppending(log->path);
@@ -132,7 +149,7 @@ static bool Reopen(OutputLogFile* log) {
     size.QuadPart = 0;
     GetFileSizeEx(log->handle, &size);
     log->size = static_cast<unsigned long long>(size.QuadPart);
-    log->atLineStart = true;  // a line left open by an earlier run is closed by the next host line's own
+    log->atLineStart = EndsAtLineStart(log->path, log->size);
     return true;
 }
 

@@ -114,11 +114,12 @@ TEST_F(ServiceWithVm, InstallationOthersCanChangeIsNamedInAWarningAndTheStartGoe
 
 // What the kernel and the VM print, each way, from the kernel's start and
 // from a thread after it, is in the output log in the order printed,
-// between the host's start and end lines, after what earlier runs left.
+// between the host's start and end lines, after what earlier runs left (a
+// line left open is closed first).
 TEST_F(ServiceWithVm, KeepsWhatIsPrintedInTheOutputLogBetweenTheStartAndEndLines) {
     install.installStandinVm("print=2\nsleep-in-stop=300");
     std::filesystem::create_directories(install.root() / "logs");
-    Installation::WriteFile(install.root() / "logs" / "AlderSvc.log", "an earlier run\n");
+    Installation::WriteFile(install.root() / "logs" / "AlderSvc.log", "an earlier run, ended from outside");
     FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
     RunAsServiceCountingStops();
 
@@ -129,7 +130,7 @@ TEST_F(ServiceWithVm, KeepsWhatIsPrintedInTheOutputLogBetweenTheStartAndEndLines
                                     "crt: line 2",  "vm: line 2",  "java: last line", "stopped\r"};
     std::vector<std::string> lines = Installation::Lines(OutputLog());
     ASSERT_EQ(lines.size(), 1 + run.size()) << OutputLog();
-    EXPECT_EQ(lines[0], "an earlier run");
+    EXPECT_EQ(lines[0], "an earlier run, ended from outside\r");
     for (size_t i = 0; i < run.size(); ++i) {
         bool hostLine = run[i].back() == '\r';
         EXPECT_TRUE(hostLine ? std::regex_match(lines[1 + i], std::regex(host + run[i])) : lines[1 + i] == run[i])
