@@ -35,7 +35,8 @@ struct OutputLogRecord {
     volatile LONG open;
     volatile LONG draining;
     volatile LONG ended;
-    const char* startFailure;  // a start failure's fixed message
+    volatile LONG flushesWaiting;  // the drain thread lets them have the lock
+    const char* startFailure;      // a start failure's fixed message
     volatile LONG vmEnded;
     volatile LONG vmAborted;
     volatile LONG vmExitCode;
@@ -61,8 +62,8 @@ static void LeaveLog() { InterlockedExchange(&Log.busy, 0); }
 // ------------------------------------------------------------ draining
 
 // Moves what waits in the pipe into the log, and into the tail the end
-// reports show; stops at `deadline` (a tick count) when output keeps coming.
-// The caller holds the lock. True when there was any.
+// reports show; stops after `patience` ms from `began` (a tick count) when
+// output keeps coming. The caller holds the lock. True when there was any.
 static bool DrainWaiting(DWORD began, DWORD patience) {
     bool moved = false;
     for (;;) {
@@ -80,16 +81,18 @@ static bool DrainWaiting(DWORD began, DWORD patience) {
     }
 }
 
+// One chunk at a time, so that a flush that waits for the lock gets it
+// between two chunks however much keeps coming.
 static DWORD WINAPI DrainIntoLog(LPVOID) {
     DWORD idle = 0;
     while (Log.draining != 0) {
         bool moved = false;
         if (TakeLog(INFINITE)) {
-            moved = DrainWaiting(GetTickCount(), kFlushPatienceMs);
+            moved = DrainWaiting(GetTickCount(), 0);
             LeaveLog();
         }
         idle = moved ? 0 : idle < kLongestIdleMs ? idle + 1 : idle;
-        Sleep(idle);
+        Sleep(Log.flushesWaiting != 0 ? 1 : idle);
     }
     return 0;
 }
@@ -184,9 +187,11 @@ void OpenOutputLog() {
 // Holds the lock on return when it returns true.
 static bool TakeAndDrain() {
     DWORD began = GetTickCount();
-    if (!TakeLog(kFlushPatienceMs)) return false;
-    DrainWaiting(began, kFlushPatienceMs);
-    return true;
+    InterlockedExchangeAdd(&Log.flushesWaiting, 1);
+    bool taken = TakeLog(kFlushPatienceMs);
+    InterlockedExchangeAdd(&Log.flushesWaiting, -1);
+    if (taken) DrainWaiting(began, kFlushPatienceMs);
+    return taken;
 }
 
 void FlushOutputLog() {
