@@ -39,6 +39,23 @@ char* ServiceCommandLine(const char* modulePath) {
     return commandLine;
 }
 
+bool CommandLineNamesProgram(const char* commandLine, const char* modulePath) {
+    const char* start = commandLine;
+    size_t length = strlen(commandLine);
+    if (commandLine[0] == '"') {
+        start = commandLine + 1;
+        const char* close = strchr(start, '"');
+        length = close != nullptr ? static_cast<size_t>(close - start) : strlen(start);
+    }
+    char* program = static_cast<char*>(malloc(length + 1));
+    if (program == nullptr) return false;
+    memcpy(program, start, length);
+    program[length] = '\0';
+    bool names = lstrcmpiA(program, modulePath) == 0;
+    free(program);
+    return names;
+}
+
 // Registers the running executable as an own-process, demand-start service
 // under LocalSystem. Returns 0, or the error of the call that failed.
 static DWORD CreateOwnService(SC_HANDLE manager, const char* modulePath) {

@@ -54,6 +54,11 @@ extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE) {
     return FALSE;
 }
 
+extern "C" BOOL WINAPI QueryServiceStatus(SC_HANDLE, LPSERVICE_STATUS) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
 // No registry either: nothing can be read or written.
 extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, void*, PHKEY phkResult, LPDWORD) {
     if (phkResult != nullptr) *phkResult = nullptr;

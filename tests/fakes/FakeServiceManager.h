@@ -31,6 +31,7 @@ enum class Call {
     OpenService,      // OpenServiceA
     DeleteService,    // DeleteService
     QueryConfig,      // QueryServiceConfigA
+    QueryStatus,      // QueryServiceStatus
 };
 
 // A nullable narrow string argument.
@@ -100,6 +101,8 @@ struct RegisteredService {
     DWORD startType;
     bool markedForDeletion;
     std::string account = "LocalSystem";  // the start name; CreateServiceA's null means LocalSystem
+    // The state QueryServiceStatus tells.
+    DWORD currentState = SERVICE_STOPPED;
 };
 
 void Reset();
