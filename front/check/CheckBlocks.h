@@ -1,0 +1,26 @@
+#ifndef FRONT_CHECK_CHECKBLOCKS_H
+#define FRONT_CHECK_CHECKBLOCKS_H
+
+// The blocks of the check, in the order the report shows them. Each asks
+// its part of the installation the way the start asks it, writes through
+// the check's writer, and leaves in the context what later blocks need.
+#include "JvmOptions.h"
+
+struct CheckContext {
+    const char* modulePath;
+    const char* moduleDirectory;  // empty when the program's own directory is unknown
+    bool libraryAnswered;         // the VM library loaded, and it told its generation
+    VmGeneration generation;
+    bool optionsBuilt;
+};
+
+void CheckProgram(CheckContext* context);
+void CheckService(CheckContext* context);
+void CheckEventSource(CheckContext* context);
+void CheckVmLibrary(CheckContext* context);
+// These read below the program's own directory, and run only when it is known.
+void CheckInitFile(CheckContext* context);
+void CheckJars(CheckContext* context);
+void CheckOptions(CheckContext* context);
+
+#endif
