@@ -52,9 +52,15 @@ function(write_program_table)
     set(planted "null")
     set(resource_reader "null")
     set(missing_import "null")
+    set(ucrt_import "null")
+    set(absent_import "null")
+    set(absent_library "null")
     if(WIN32)
         set(planted "\"$<TARGET_FILE:planted_program>\"")
         set(missing_import "\"$<TARGET_FILE:missing_import_jvm>\"")
+        set(ucrt_import "\"$<TARGET_FILE:ucrt_import_jvm>\"")
+        set(absent_import "\"$<TARGET_FILE:absent_import_jvm>\"")
+        set(absent_library "\"$<TARGET_FILE:halvern_absent>\"")
         set(resource_reader "\"$<TARGET_FILE:resource_reader>\"")
     endif()
     file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/programs.json" CONTENT
@@ -68,6 +74,9 @@ ${json_programs}
   \"standinJvm\": \"$<TARGET_FILE:standin_jvm>\",
   \"planted\": ${planted},
   \"missingImportJvm\": ${missing_import},
+  \"ucrtImportJvm\": ${ucrt_import},
+  \"absentImportJvm\": ${absent_import},
+  \"absentLibrary\": ${absent_library},
   \"resourceReader\": ${resource_reader}
 }
 ")

@@ -7,6 +7,10 @@
 #include "ServiceControl.h"
 
 int RunProgram(int argc, char** argv) {
+    // First of all, the current folder leaves the library search: a folder an
+    // administrator's shell stands in must not supply this process's
+    // libraries, jvm.dll's own imports included.
+    SetDllDirectoryA("");
     SERVICE_TABLE_ENTRYA dispatchTable[] = {
         {const_cast<LPSTR>(Profile.serviceName), ServiceMain},
         {nullptr, nullptr},

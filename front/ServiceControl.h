@@ -7,7 +7,8 @@
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 
 // Control handler; runs on the main thread inside the dispatcher call.
-// Stop and preshutdown both stop the kernel.
+// The first stop or preshutdown of a running kernel stops it on a thread of
+// the host's own; the handler returns within 3 s whatever the stop takes.
 DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
 
 #endif

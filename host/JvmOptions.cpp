@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "Secrets.h"
 
 static const char kApplicationHomeOption[] = "-Dapplication.home=..";
 static const char kLibraryPathOption[] = "-Djava.library.path=..\\lib";
@@ -120,9 +121,82 @@ static char* BuildBootClassPath(bool inJarDirectory, VmGeneration generation) {
 
 // ------------------------------------------------------------ init file
 
-static bool IsTrailingWhitespace(char byte) {
+static bool IsTrailingWhitespace(int byte) {
     return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r';
 }
+
+bool InitFileIsMisread(const InitFileMisreadings& misreadings) {
+    return misreadings.utf16 || misreadings.optionBehindByteOrderMark || misreadings.optionsPastLast > 0 ||
+           misreadings.cutLines > 0;
+}
+
+static void Tell(const InitFileObserver* observer, InitFilePiece* seen, const char* text, InitPieceFate fate) {
+    if (observer == nullptr) return;
+    seen->text = text;
+    seen->fate = fate;
+    observer->seen(*seen, observer->context);
+}
+
+// --- saved as UTF-16
+
+enum InitFileEncoding { AnsiFile, Utf16LittleEndian, Utf16BigEndian };
+
+// What Notepad's "Unicode" and PowerShell 5.1's Out-File write: a UTF-16
+// byte-order mark (FF FE, FE FF), or, without one, a NUL as second byte.
+// Leaves the file past a UTF-16 byte-order mark, otherwise where it was.
+static InitFileEncoding EncodingOf(FILE* initFile) {
+    long start = ftell(initFile);
+    if (start < 0) return AnsiFile;  // no way back: read as it comes
+    unsigned char head[2];
+    size_t got = fread(head, 1, 2, initFile);
+    if (got == 2 && head[0] == 0xFF && head[1] == 0xFE) return Utf16LittleEndian;
+    if (got == 2 && head[0] == 0xFE && head[1] == 0xFF) return Utf16BigEndian;
+    fseek(initFile, start, SEEK_SET);
+    return got == 2 && head[1] == 0 ? Utf16LittleEndian : AnsiFile;
+}
+
+// One UTF-16 code unit; false at the end, where an odd byte is dropped.
+static bool ReadUnit(FILE* initFile, InitFileEncoding encoding, WCHAR* unit) {
+    int first = getc(initFile);
+    int second = first != EOF ? getc(initFile) : EOF;
+    if (second == EOF) return false;
+    *unit = static_cast<WCHAR>(encoding == Utf16LittleEndian ? first | second << 8 : first << 8 | second);
+    return true;
+}
+
+// Tells a UTF-16 line in the ANSI code page, as much of it as the buffer holds.
+static void TellUtf16Line(const InitFileObserver* observer, int line, const WCHAR* units, int length) {
+    if (observer == nullptr) return;
+    char text[3 * kPieceBufferSize];  // up to three bytes a unit, in any code page
+    int size = length > 0 ? WideCharToMultiByte(CP_ACP, 0, units, length, text, sizeof text - 1, nullptr, nullptr) : 0;
+    text[size] = '\0';
+    InitFilePiece seen = {line, 1, false, false, false, nullptr, PieceOfUtf16File};
+    Tell(observer, &seen, text, PieceOfUtf16File);
+}
+
+// A file saved as UTF-16 gives no option: its lines are counted, and told.
+static int ReadUtf16Lines(FILE* initFile, InitFileEncoding encoding, const InitFileObserver* observer) {
+    WCHAR units[kPieceBufferSize - 1];
+    int length = 0;
+    bool lineBegun = false;
+    int lines = 0;
+    for (;;) {
+        WCHAR unit = 0;
+        bool read = ReadUnit(initFile, encoding, &unit);
+        if (read) {
+            lineBegun = true;
+            if (length < kPieceBufferSize - 1) units[length++] = unit;
+            if (unit != '\n') continue;
+        }
+        if (!lineBegun) return lines;
+        TellUtf16Line(observer, ++lines, units, length);
+        length = 0;
+        lineBegun = false;
+        if (!read) return lines;
+    }
+}
+
+// --- read as ANSI
 
 // The piece's option text in a new heap string (never trimmed past the
 // leading "-"), or null when memory ran out.
@@ -148,55 +222,96 @@ static bool LineGoesOn(FILE* initFile, const char* piece) {
     return true;
 }
 
-static void Tell(const InitFileObserver* observer, InitFilePiece* seen, const char* piece, InitPieceFate fate) {
-    seen->text = piece;
-    seen->fate = fate;
-    observer->seen(*seen, observer->context);
+// Whether the rest of the line holds more than whitespace before its line
+// feed or a NUL. Reads ahead and goes back; read once per cut line, so a
+// file costs at most twice its length.
+static bool RestOfLineHasText(FILE* initFile) {
+    long at = ftell(initFile);
+    if (at < 0) return true;  // cannot look: the start may take less than the line says
+    bool text = false;
+    for (int byte = getc(initFile); !text && byte != EOF && byte != '\n' && byte != '\0'; byte = getc(initFile))
+        text = !IsTrailingWhitespace(byte);
+    fseek(initFile, at, SEEK_SET);
+    return text;
 }
 
-int ReadInitFileOptions(FILE* initFile, char** options, int capacity, const InitFileObserver* observer) {
+static void NoteCutLine(InitFileMisreadings* misreadings, int line) {
+    if (misreadings->cutLines < kMostCutLinesNamed) misreadings->cutLineNumbers[misreadings->cutLines] = line;
+    ++misreadings->cutLines;
+}
+
+static void NotePastLast(InitFileMisreadings* misreadings, int line) {
+    if (misreadings->optionsPastLast++ == 0) misreadings->firstLinePastLast = line;
+}
+
+static int ReadAnsiPieces(FILE* initFile, char** options, int capacity, const InitFileObserver* observer,
+                          InitFileMisreadings* misreadings) {
     char piece[kPieceBufferSize];
-    InitFilePiece seen = {1, 1, false, false, nullptr, PieceNotAnOption};
+    InitFilePiece seen = {1, 1, false, false, false, nullptr, PieceNotAnOption};
+    bool lineNoted = false;  // among the cut lines already
     int count = 0;
-    // With an observer the file is read to its end, to tell it what the
-    // start leaves unread.
-    while (count < capacity || observer != nullptr) {
+    for (;;) {
         // A mark that fgets overwrites tells whether the piece filled the buffer.
         piece[kPieceBufferSize - 1] = 1;
         if (fgets(piece, sizeof piece, initFile) == nullptr) break;
-        if (observer != nullptr) {
-            seen.cut = LineGoesOn(initFile, piece);
-            seen.byteOrderMark = seen.line == 1 && seen.piece == 1 && strncmp(piece, kByteOrderMark, 3) == 0;
-        }
-        if (piece[0] != '-') {
-            if (observer != nullptr) Tell(observer, &seen, piece, PieceNotAnOption);
-        } else if (count >= capacity) {
-            Tell(observer, &seen, piece, PiecePastLastOption);
-        } else {
+        seen.cut = LineGoesOn(initFile, piece);
+        seen.textGoesOn =
+            seen.cut && seen.piece == 1 && strlen(piece) == kPieceBufferSize - 1 && RestOfLineHasText(initFile);
+        seen.byteOrderMark = seen.line == 1 && seen.piece == 1 && strncmp(piece, kByteOrderMark, 3) == 0;
+        if (seen.byteOrderMark && piece[3] == '-') misreadings->optionBehindByteOrderMark = true;
+
+        InitPieceFate fate = piece[0] != '-'    ? PieceNotAnOption
+                             : count < capacity ? PieceBecameOption
+                                                : PiecePastLastOption;
+        if (fate == PieceBecameOption) {
             options[count] = CopyTrimmedOption(piece);
             if (options[count] == nullptr) {
                 while (count > 0) free(options[--count]);
                 return -1;
             }
             ++count;
-            if (observer != nullptr) Tell(observer, &seen, piece, PieceBecameOption);
+        } else if (fate == PiecePastLastOption) {
+            NotePastLast(misreadings, seen.line);
         }
+        // An option cut from its line's text, or made of a line's rest.
+        if (fate == PieceBecameOption && (seen.textGoesOn || seen.piece > 1) && !lineNoted) {
+            NoteCutLine(misreadings, seen.line);
+            lineNoted = true;
+        }
+        Tell(observer, &seen, piece, fate);
+
         if (seen.cut) {
             ++seen.piece;
         } else {
             ++seen.line;
             seen.piece = 1;
+            lineNoted = false;
         }
     }
     return count;
 }
 
+int ReadInitFileOptions(FILE* initFile, char** options, int capacity, const InitFileObserver* observer,
+                        InitFileMisreadings* misreadings) {
+    InitFileMisreadings unasked;
+    if (misreadings == nullptr) misreadings = &unasked;
+    memset(misreadings, 0, sizeof *misreadings);
+    InitFileEncoding encoding = EncodingOf(initFile);
+    if (encoding == AnsiFile) return ReadAnsiPieces(initFile, options, capacity, observer, misreadings);
+    misreadings->utf16 = true;
+    misreadings->utf16Lines = ReadUtf16Lines(initFile, encoding, observer);
+    return 0;
+}
+
 // Reads the init file from the working directory. A missing file gives no
 // options; -1 when memory ran out.
-static int ReadInitFile(const char* initFileName, char** options) {
+static int ReadInitFile(const char* initFileName, char** options, InitFileMisreadings* misreadings) {
     FILE* initFile = fopen(initFileName, "rb");
-    if (initFile == nullptr) return 0;
-    int count = ReadInitFileOptions(initFile, options, MaxInitFileOptions);
+    if (initFile == nullptr) {
+        if (misreadings != nullptr) memset(misreadings, 0, sizeof *misreadings);
+        return 0;
+    }
+    int count = ReadInitFileOptions(initFile, options, MaxInitFileOptions, nullptr, misreadings);
     fclose(initFile);
     return count;
 }
@@ -215,33 +330,16 @@ static void AddVmHooks(JavaVMOption* options, const VmHooks& hooks) {
 
 // ------------------------------------------------------------ secrets
 
-static const char* const kSecretWords[] = {"password", "passwd", "pwd", "secret", "token", "credential", "apikey"};
-
-static bool ContainsIgnoringCase(const char* text, size_t length, const char* word) {
-    size_t wordLength = strlen(word);
-    for (size_t at = 0; at + wordLength <= length; ++at) {
-        size_t i = 0;
-        while (i < wordLength && tolower(static_cast<unsigned char>(text[at + i])) == word[i]) ++i;
-        if (i == wordLength) return true;
-    }
-    return false;
-}
-
-size_t ShownSecretOptionLength(const char* option) {
-    if (option == nullptr || strncmp(option, "-D", 2) != 0) return 0;
-    const char* equals = strchr(option, '=');
-    if (equals == nullptr) return 0;
-    const char* name = option + 2;
-    size_t nameLength = static_cast<size_t>(equals - name);
-    for (const char* word : kSecretWords)
-        if (ContainsIgnoringCase(name, nameLength, word)) return nameLength + 3;
-    return 0;
+// Reports mask these wherever they show them; the VM gets them whole.
+static void RememberSecrets(const JavaVMOption* options, jint count) {
+    ForgetSecrets();
+    for (jint i = 0; i < count; ++i) RememberSecretsOf(options[i].optionString);
 }
 
 // ------------------------------------------------------------ the list
 
 JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation,
-                                 const VmHooks& hooks) {
+                                 const VmHooks& hooks, InitFileMisreadings* misreadings) {
     JvmOptionList list = {nullptr, 0};
 
     SetCurrentDirectoryA(moduleDirectory);
@@ -250,7 +348,7 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
     SetCurrentDirectoryA(moduleDirectory);
 
     char* initFileOptions[MaxInitFileOptions];
-    int initFileCount = ReadInitFile(initFileName, initFileOptions);
+    int initFileCount = ReadInitFile(initFileName, initFileOptions, misreadings);
 
     JavaVMOption* options = nullptr;
     size_t capacity = static_cast<size_t>(initFileCount) + 3 + kVmHookOptionCount;
@@ -273,6 +371,7 @@ JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFi
 
     list.options = options;
     list.count = count;
+    RememberSecrets(options, count - kVmHookOptionCount);
     return list;
 }
 

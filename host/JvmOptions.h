@@ -47,36 +47,51 @@ enum InitPieceFate {
     PieceBecameOption,    // begins with "-": an option
     PieceNotAnOption,     // does not begin with "-": ignored
     PiecePastLastOption,  // an option past `capacity`: ignored
+    PieceOfUtf16File,     // a whole line of a file saved as UTF-16, which gives no option
 };
 
 struct InitFilePiece {
     int line;            // in the file, from 1
     int piece;           // within its line, from 1
-    bool cut;            // the line goes on past this piece
+    bool cut;            // the line goes on past this piece, if only by its line end
+    bool textGoesOn;     // a line's first piece only: cut, no NUL in it, and more than whitespace follows on
+                         // its line before the line feed or a NUL, so the start takes less than the line says
     bool byteOrderMark;  // the file begins with a UTF-8 byte-order mark, which is this piece's start
-    const char* text;    // as read, up to its first NUL, its line end included
+    const char* text;    // as read, up to its first NUL, its line end included; for a UTF-16 line, the
+                         // line in the ANSI code page (its first 511 characters)
     InitPieceFate fate;
 };
 
 // Told about every piece read, in file order: for a report of what the file
-// gives. With one, the reader reads the file to its end.
+// gives.
 typedef void (*InitPieceSeen)(const InitFilePiece& piece, void* context);
 struct InitFileObserver {
     InitPieceSeen seen;
     void* context;
 };
 
-// Reads the option lines of an open init file (binary mode) into at most
-// `capacity` heap strings, in file order, and returns how many it stored;
-// option lines past `capacity` are ignored. Returns -1, having stored
-// nothing, when memory runs out. The start passes no observer.
-int ReadInitFileOptions(FILE* initFile, char** options, int capacity, const InitFileObserver* observer = nullptr);
+// Where the start reads an init file otherwise than it is written, for a
+// warning: all zero when it reads the file as written.
+enum { kMostCutLinesNamed = 5 };
+struct InitFileMisreadings {
+    bool utf16;                      // saved as UTF-16 (a byte-order mark, or NUL as second byte)
+    int utf16Lines;                  // and its lines, as UTF-16 has them: the start reads none
+    bool optionBehindByteOrderMark;  // a UTF-8 byte-order mark begins line 1 and hides its option
+    int optionsPastLast;             // option lines past `capacity`, ignored
+    int firstLinePastLast;
+    int cutLines;  // lines longer than 511 bytes of which the start takes options other than the line says
+    int cutLineNumbers[kMostCutLinesNamed];  // the first of them
+};
 
-// Options that set a system property whose name says it holds a secret
-// (-Djavax.net.ssl.keyStorePassword=..., any case) are shown as
-// -Dname=****: returns the length of the part that may be shown, the "="
-// included, or 0 when the option may be shown whole.
-size_t ShownSecretOptionLength(const char* option);
+bool InitFileIsMisread(const InitFileMisreadings& misreadings);
+
+// Reads an open init file (binary mode) to its end: stores its option lines
+// in at most `capacity` heap strings, in file order, and returns how many
+// it stored; option lines past `capacity` are ignored, and a file saved as
+// UTF-16 gives none. Returns -1, having stored nothing, when memory runs
+// out. The start passes no observer; misreadings, when given, is filled.
+int ReadInitFileOptions(FILE* initFile, char** options, int capacity, const InitFileObserver* observer = nullptr,
+                        InitFileMisreadings* misreadings = nullptr);
 
 // Lists the jars of the working directory in the order the directory search
 // returns them: onJar gets each entry whose long name ends in ".jar" (any
@@ -95,8 +110,11 @@ void ReleaseBootClassPath(JvmOptionList* list);
 void FreeJvmOptionList(JvmOptionList* list);
 
 // Assembles the option list for an installation whose program lives in
-// moduleDirectory. Leaves the working directory at moduleDirectory.
+// moduleDirectory, and remembers its secrets for the reports (Secrets.h).
+// Leaves the working directory at moduleDirectory. misreadings, when given,
+// tells where the init file is read otherwise than it is written (all zero
+// without one).
 JvmOptionList BuildJvmOptionList(const char* moduleDirectory, const char* initFileName, VmGeneration generation,
-                                 const VmHooks& hooks);
+                                 const VmHooks& hooks, InitFileMisreadings* misreadings = nullptr);
 
 #endif

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "EndReports.h"
+#include "InitFileWarning.h"
 #include "JvmOptions.h"
 #include "LaunchLayout.h"
 #include "ProductProfile.h"
@@ -106,8 +107,9 @@ static bool GetDefaultArgs(HMODULE library, const char* libraryPath, JavaVMInitA
     return true;
 }
 
-JvmOptionList BuildStartOptions(const char* moduleDirectory, VmGeneration generation) {
-    return BuildJvmOptionList(moduleDirectory, Profile.initFileName, generation, kVmHooks);
+JvmOptionList BuildStartOptions(const char* moduleDirectory, VmGeneration generation,
+                                InitFileMisreadings* misreadings) {
+    return BuildJvmOptionList(moduleDirectory, Profile.initFileName, generation, kVmHooks, misreadings);
 }
 
 static bool CreateVm(HMODULE library, const char* libraryPath, JavaVMInitArgs* args) {
@@ -205,7 +207,9 @@ static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath
     VmGeneration generation = ClassicVm;
     if (!GetDefaultArgs(library, libraryPath, &args, &generation)) return false;
 
-    VmOptions = BuildStartOptions(moduleDirectory, generation);
+    InitFileMisreadings misreadings;
+    VmOptions = BuildStartOptions(moduleDirectory, generation, &misreadings);
+    WarnOfMisreadInitFile(moduleDirectory, Profile.initFileName, misreadings);
     args.nOptions = VmOptions.count;
     args.options = VmOptions.options;
     args.ignoreUnrecognized = JNI_FALSE;  // a mistyped init-file option must not pass unnoticed

@@ -36,7 +36,10 @@ enum VmLibraryAnswer {
 };
 VmLibraryAnswer AskVmLibrary(HMODULE library, JavaVMInitArgs* args, jint* result, VmGeneration* generation);
 
-// The options the start hands to a VM of this generation, hooks included.
-JvmOptionList BuildStartOptions(const char* moduleDirectory, VmGeneration generation);
+// The options the start hands to a VM of this generation, hooks included;
+// misreadings, when given, tells where the init file is read otherwise
+// than it is written.
+JvmOptionList BuildStartOptions(const char* moduleDirectory, VmGeneration generation,
+                                InitFileMisreadings* misreadings = nullptr);
 
 #endif

@@ -6,7 +6,11 @@
 
 #include <ctype.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include "LaunchLayout.h"
 
 // The Windows loader refuses images with more sections than this.
 static const DWORD kMostSections = 96;
@@ -221,16 +225,161 @@ static bool StartsWithIgnoringCase(const char* text, const char* prefix) {
     return true;
 }
 
-bool LoaderFindsLibrary(const char* name) {
-    char found[MAX_PATH];
-    if (SearchPathA(nullptr, name, nullptr, sizeof found, found, nullptr) > 0) return true;
-    // API set names are no files on current Windows: the loader maps them to
-    // the system's own libraries, and only loading one tells whether it does.
+// API-set names are no files on current Windows: the loader maps them to
+// the system's own libraries, and only loading one tells whether it does.
+// Only a bare name of the sets' own characters is ever loaded, and only
+// from the system folder.
+static bool IsApiSetName(const char* name) {
     if (!StartsWithIgnoringCase(name, "api-ms-win-") && !StartsWithIgnoringCase(name, "ext-ms-win-")) return false;
-    HMODULE library = LoadLibraryA(name);
+    for (const char* at = name; *at != '\0'; ++at)
+        if (!isalnum(static_cast<unsigned char>(*at)) && *at != '-' && *at != '.' && *at != '_') return false;
+    return true;
+}
+
+static bool SystemLoadsApiSet(const char* name) {
+    HMODULE library = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (library == nullptr) return false;
     FreeLibrary(library);
     return true;
+}
+
+// ------------------------------------------------------------ the service's search
+
+static const char kSystemEnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+// The system's PATH, the one a service gets: the registry's value with its
+// %variables% expanded, in a heap block; empty when there is none, null
+// when memory is short.
+static char* SystemPath() {
+    HKEY key = nullptr;
+    char* value = nullptr;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSystemEnvironmentKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        if (RegQueryValueExA(key, "Path", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+            (type == REG_SZ || type == REG_EXPAND_SZ)) {
+            value = static_cast<char*>(calloc(size + 1, 1));  // a value need not end in its NUL
+            if (value != nullptr &&
+                RegQueryValueExA(key, "Path", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS)
+                value[0] = '\0';
+        }
+        RegCloseKey(key);
+    }
+    if (value == nullptr) return static_cast<char*>(calloc(1, 1));
+    // The ANSI form wants one byte more than it says it needs.
+    DWORD capacity = ExpandEnvironmentStringsA(value, nullptr, 0) + 1;
+    char* expanded = capacity > 1 ? static_cast<char*>(malloc(capacity)) : nullptr;
+    DWORD stored = expanded != nullptr ? ExpandEnvironmentStringsA(value, expanded, capacity) : 0;
+    if (stored == 0 || stored > capacity) {
+        free(expanded);
+        return value;
+    }
+    free(value);
+    return expanded;
+}
+
+// Takes the empty entries out of a PATH-like list: they name no folder.
+static char* DropEmptyEntries(char* list) {
+    char* to = list;
+    for (const char* from = list; *from != '\0'; ++from)
+        if (*from != ';' || (to != list && to[-1] != ';')) *to++ = *from;
+    if (to != list && to[-1] == ';') --to;
+    *to = '\0';
+    return list;
+}
+
+// The folders the service's loader searches for a library that jvm.dll
+// imports, in its order, as a PATH-like list in a heap block (null when
+// memory is short): the program's folder, the system folder, the 16-bit
+// system folder, the Windows folder, then the system's PATH. Not the
+// current folder, which the program takes out of its search first thing;
+// nor jvm.dll's own, which the start's load by full path does not ask for.
+static char* ServiceSearchPath() {
+    char system[MAX_PATH];
+    char windows[MAX_PATH];
+    UINT systemLength = GetSystemDirectoryA(system, sizeof system);
+    UINT windowsLength = GetWindowsDirectoryA(windows, sizeof windows);
+    if (systemLength == 0 || systemLength >= sizeof system) system[0] = '\0';
+    if (windowsLength == 0 || windowsLength >= sizeof windows) windows[0] = '\0';
+    char* program = GetModuleDirectory();
+    char* systemPath = SystemPath();
+    char* list = nullptr;
+    if (program != nullptr && systemPath != nullptr) {
+        size_t size = strlen(program) + strlen(system) + 2 * strlen(windows) + strlen(systemPath) + 16;
+        list = static_cast<char*>(malloc(size));
+        if (list != nullptr)
+            snprintf(list, size, "%s;%s;%s%s;%s;%s", program, system, windows, windows[0] != '\0' ? "\\System" : "",
+                     windows, systemPath);
+    }
+    free(program);
+    free(systemPath);
+    return list != nullptr ? DropEmptyEntries(list) : nullptr;
+}
+
+// The file `name` in the first of `folders` that holds it, as a full path
+// in a heap block; null when none does (or memory is short).
+static char* FindInFolders(const char* folders, const char* name) {
+    DWORD capacity = MAX_PATH;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        char* found = static_cast<char*>(malloc(capacity));
+        if (found == nullptr) return nullptr;
+        DWORD length = SearchPathA(folders, name, nullptr, capacity, found, nullptr);
+        if (length > 0 && length < capacity) return found;
+        free(found);
+        if (length == 0) return nullptr;
+        capacity = length;  // the size it needs
+    }
+    return nullptr;
+}
+
+// The folder a full path lies in, without its last backslash.
+static char* FolderOf(char* path) {
+    char* slash = strrchr(path, '\\');
+    if (slash != nullptr && slash != path) *slash = '\0';
+    return path;
+}
+
+// This process's PATH, in a heap block, or null when it has none.
+static char* OwnPath() {
+    DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
+    char* path = needed > 0 ? static_cast<char*>(malloc(needed)) : nullptr;
+    if (path != nullptr && GetEnvironmentVariableA("PATH", path, needed) + 1 != needed) {
+        free(path);
+        return nullptr;
+    }
+    return path != nullptr ? DropEmptyEntries(path) : nullptr;
+}
+
+ImportSearch FindImportedLibrary(const char* name, char** folder) {
+    *folder = nullptr;
+    char* servicePath = ServiceSearchPath();
+    if (servicePath == nullptr) return ImportFoundByService;  // no search, so nothing to claim
+    char* found = FindInFolders(servicePath, name);
+    free(servicePath);
+    if (found != nullptr || (IsApiSetName(name) && SystemLoadsApiSet(name))) {
+        free(found);
+        return ImportFoundByService;
+    }
+    // Where this process would find it: the current folder, then its PATH.
+    char current[MAX_PATH];
+    DWORD currentLength = GetCurrentDirectoryA(sizeof current, current);
+    if (currentLength > 0 && currentLength < sizeof current && (found = FindInFolders(current, name)) != nullptr) {
+        *folder = FolderOf(found);
+        return ImportOnlyInCurrentFolder;
+    }
+    char* ownPath = OwnPath();
+    found = ownPath != nullptr ? FindInFolders(ownPath, name) : nullptr;
+    free(ownPath);
+    if (found == nullptr) return ImportNotFound;
+    *folder = FolderOf(found);
+    return ImportOnlyOnCallersPath;
+}
+
+bool LoaderFindsLibrary(const char* name) {
+    char* folder = nullptr;
+    bool found = FindImportedLibrary(name, &folder) == ImportFoundByService;
+    free(folder);
+    return found;
 }
 
 // A name against a pattern with '*' for any run of characters, in any case.

@@ -36,9 +36,22 @@ bool ForEachPeImport(const char* path, PeImportVisitor visit, void* context);
 // Whether the image exports a function of this name.
 bool PeImageExports(const char* path, const char* name);
 
-// Whether the loader would find the library `name` that a library loaded
-// by this program imports: the program's directory, the system's
-// directories, the current directory and PATH, or the system's API sets.
+// Where the library `name`, which jvm.dll imports, is found, judged the way
+// the service's loader will search: the program's folder, the system
+// folders and the system's PATH (the service's environment, read from the
+// registry), and API-set names by a load confined to the system folder.
+// This process's own PATH and current folder only tell where a library the
+// service will not find lies: *folder is then that folder, a heap block the
+// caller frees (null otherwise).
+enum ImportSearch {
+    ImportFoundByService,
+    ImportOnlyInCurrentFolder,
+    ImportOnlyOnCallersPath,
+    ImportNotFound,
+};
+ImportSearch FindImportedLibrary(const char* name, char** folder);
+
+// Whether the service's loader finds the library `name` (above).
 bool LoaderFindsLibrary(const char* name);
 
 // The package that brings a well-known runtime library (e.g. VCRUNTIME140.dll:

@@ -41,14 +41,14 @@ static void HandleVmEnding(bool aborted, jint code) {
             ReportFinalStatus(kKernelStartFailedCode);
             return;
         case KernelRunning:
-            ReportVmEnded(false, aborted, code);
+            ReportVmEnded(false, aborted, code, KernelEnd.createOptions);
             // An abort is a crash, and the service manager must see one, so
             // that its recovery actions for crashes apply.
             if (!aborted) ReportFinalStatus(static_cast<DWORD>(code));
             return;
         case KernelStopping:
             // The stop was asked for: whatever the VM ends with, no recovery.
-            if (aborted || code != 0) ReportVmEnded(true, aborted, code);
+            if (aborted || code != 0) ReportVmEnded(true, aborted, code, KernelEnd.createOptions);
             ReportFinalStatus(0);
             return;
     }

@@ -5,22 +5,36 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "SystemText.h"
+
 // Texts longer than this are formatted on the heap; without memory they are
 // kept cut.
 enum { kFormatBufferSize = 4096 };
 
 static const char kStartOutputCut[] = "\n[cut: the VM printed more than 16 KiB before the kernel started]";
 static const char kTailCut[] = "[cut: only the last 2 KiB are kept]\n";
+static const char kNoMemory[] = "(no memory to show what the VM printed)";
 
-// Writers reserve their bytes with one interlocked addition and copy into
-// what they reserved, so that the VM's threads never wait on each other.
-// The counters go on counting past the capacity: that is how a reader knows
-// that text was left out.
+// Writers never wait for each other: each reserves its bytes with one
+// interlocked step and copies into what it reserved, while a reader may be
+// reading. The VM's text has its NULs taken out first, so no byte kept is 0.
+//
+// The start: a writer moves startUsed on by compare-and-swap, never past the
+// capacity; a byte still 0 has been reserved but not yet copied.
+//
+// The tail: a ring. tailReserved counts every byte ever reserved, modulo
+// 2^32 (a multiple of the ring's size), and never stops. Each slot is one
+// word, written at once, that holds the byte and the lap of the ring it was
+// written in; a reader takes only the slots written in the lap it reads, so
+// a slot reserved but not yet copied, or one left from an older lap, is
+// skipped.
 struct VmOutputRecord {
     char start[kVmStartOutputCapacity];
     volatile LONG startUsed;
-    char tail[kVmOutputTailCapacity];
-    volatile LONG tailUsed;
+    volatile LONG startCut;
+    volatile LONG tail[kVmOutputTailCapacity];
+    volatile LONG tailReserved;
+    volatile LONG tailLapped;  // more was printed than the ring holds
     volatile LONG started;
     volatile LONG echo;
 };
@@ -31,36 +45,70 @@ void EchoVmOutputOnConsole() { InterlockedExchange(&VmOutput.echo, 1); }
 
 void EndVmStartOutput() { InterlockedExchange(&VmOutput.started, 1); }
 
-// Reserves `count` bytes past `used` and returns where they begin; callers
-// copy only what is left below the capacity. A counter near its limit stays
-// there, so it never wraps.
-static LONG Reserve(volatile LONG* used, size_t count) {
-    const LONG kMostCounted = 0x40000000;
-    LONG length = count < static_cast<size_t>(kMostCounted) ? static_cast<LONG>(count) : kMostCounted;
-    LONG at = InterlockedExchangeAdd(used, length);
-    if (at > kMostCounted) InterlockedExchange(used, kMostCounted);
-    return at;
+void RestartVmOutput(unsigned long tailPrinted) {
+    memset(VmOutput.start, 0, sizeof VmOutput.start);
+    VmOutput.startUsed = 0;
+    VmOutput.startCut = 0;
+    for (volatile LONG& slot : VmOutput.tail) slot = 0;
+    VmOutput.tailReserved = static_cast<LONG>(static_cast<DWORD>(tailPrinted));
+    VmOutput.tailLapped = tailPrinted > kVmOutputTailCapacity ? 1 : 0;
+    VmOutput.started = 0;
 }
 
 static void KeepForStart(const char* text, size_t length) {
-    LONG at = Reserve(&VmOutput.startUsed, length);
-    if (at >= kVmStartOutputCapacity) return;
-    size_t room = static_cast<size_t>(kVmStartOutputCapacity - at);
-    memcpy(VmOutput.start + at, text, length < room ? length : room);
+    LONG at;
+    LONG end;
+    do {
+        at = VmOutput.startUsed;
+        size_t room = static_cast<size_t>(kVmStartOutputCapacity - at);
+        end = at + static_cast<LONG>(length < room ? length : room);
+    } while (InterlockedCompareExchange(&VmOutput.startUsed, end, at) != at);
+    if (static_cast<size_t>(end - at) < length) InterlockedExchange(&VmOutput.startCut, 1);
+    memcpy(VmOutput.start + at, text, static_cast<size_t>(end - at));
 }
 
+// The word a tail slot holds for the byte at `position`: its lap counted
+// from 1, so that a slot never written matches no position.
+static LONG SlotWord(DWORD position, char byte) {
+    return static_cast<LONG>(((position / kVmOutputTailCapacity + 1) << 8) | static_cast<unsigned char>(byte));
+}
+
+unsigned long ReserveVmOutputTail(size_t length) {
+    DWORD at = static_cast<DWORD>(InterlockedExchangeAdd(&VmOutput.tailReserved, static_cast<LONG>(length)));
+    if (VmOutput.tailLapped == 0 && at > kVmOutputTailCapacity - length) InterlockedExchange(&VmOutput.tailLapped, 1);
+    return at;
+}
+
+void CopyIntoVmOutputTail(unsigned long at, const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        DWORD position = static_cast<DWORD>(at) + static_cast<DWORD>(i);
+        VmOutput.tail[position % kVmOutputTailCapacity] = SlotWord(position, text[i]);
+    }
+}
+
+// Only the last bytes of a text longer than the ring can survive anyway.
 static void KeepInTail(const char* text, size_t length) {
-    LONG at = Reserve(&VmOutput.tailUsed, length);
-    // Only the last bytes of a text longer than the ring can survive anyway.
-    size_t skip = length > kVmOutputTailCapacity ? length - kVmOutputTailCapacity : 0;
-    for (size_t i = skip; i < length; ++i)
-        VmOutput.tail[(static_cast<size_t>(at) + i) % kVmOutputTailCapacity] = text[i];
+    const size_t kRing = kVmOutputTailCapacity;
+    size_t kept = length < kRing ? length : kRing;
+    if (kept < length) InterlockedExchange(&VmOutput.tailLapped, 1);
+    CopyIntoVmOutputTail(ReserveVmOutputTail(kept), text + (length - kept), kept);
 }
 
-static void Keep(const char* text, size_t length) {
+// Takes the NULs out of the text and ends it with one; returns its new length.
+static size_t WithoutNuls(char* text, size_t length) {
+    size_t kept = 0;
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] != '\0') text[kept++] = text[i];
+    text[kept] = '\0';
+    return kept;
+}
+
+// `text` has room for its NUL after `length` bytes.
+static void Keep(char* text, size_t length) {
+    length = WithoutNuls(text, length);
     if (length == 0) return;
     if (VmOutput.echo != 0) {
-        fwrite(text, 1, length, stderr);
+        PrintAnsi(stderr, text);
         fflush(stderr);
     }
     if (VmOutput.started == 0) {
@@ -95,41 +143,47 @@ jint JNICALL VmPrintHook(FILE*, const char* format, va_list arguments) {
     return length;
 }
 
-// The VM's text is in the system's code page, like any other text a Windows
-// program prints; it is converted whole, so that no character is split.
-static char Gathered[kVmStartOutputCapacity + 1];
-
-static void AppendGathered(Detail* detail, size_t length) {
-    Gathered[length] = '\0';
-    AppendAnsi(detail, Gathered);
-}
-
 bool VmPrintedBeforeStart() { return VmOutput.startUsed > 0; }
 
+// The VM's text is in the system's code page, like any other text a Windows
+// program prints; it is gathered and converted whole, so that no character
+// is split.
 bool AppendVmStartOutput(Detail* detail) {
     LONG used = VmOutput.startUsed;
     if (used <= 0) return false;
-    size_t kept = static_cast<size_t>(used < kVmStartOutputCapacity ? used : static_cast<LONG>(kVmStartOutputCapacity));
-    memcpy(Gathered, VmOutput.start, kept);
-    AppendGathered(detail, kept);
-    if (used > kVmStartOutputCapacity) AppendText(detail, kStartOutputCut);
+    char* gathered = static_cast<char*>(malloc(static_cast<size_t>(used)));
+    if (gathered == nullptr) {
+        AppendText(detail, kNoMemory);
+        return true;
+    }
+    size_t length = 0;
+    for (LONG i = 0; i < used; ++i)
+        if (VmOutput.start[i] != '\0') gathered[length++] = VmOutput.start[i];
+    AppendAnsiBytes(detail, gathered, length);
+    free(gathered);
+    if (VmOutput.startCut != 0) AppendText(detail, kStartOutputCut);
     return true;
 }
 
+// The ring's slots from the oldest position to the newest reserved, each
+// taken if it was written in that position's lap.
 bool AppendVmOutputTail(Detail* detail) {
-    LONG used = VmOutput.tailUsed;
-    if (used <= 0) return false;
-    size_t total = static_cast<size_t>(used);
-    if (total <= kVmOutputTailCapacity) {
-        memcpy(Gathered, VmOutput.tail, total);
-        AppendGathered(detail, total);
+    DWORD end = static_cast<DWORD>(VmOutput.tailReserved);
+    if (end == 0 && VmOutput.tailLapped == 0) return false;
+    char* gathered = static_cast<char*>(malloc(kVmOutputTailCapacity));
+    if (gathered == nullptr) {
+        AppendText(detail, kNoMemory);
         return true;
     }
-    // The ring has wrapped: its oldest byte is the one the next text overwrites.
-    size_t oldest = total % kVmOutputTailCapacity;
-    memcpy(Gathered, VmOutput.tail + oldest, kVmOutputTailCapacity - oldest);
-    memcpy(Gathered + kVmOutputTailCapacity - oldest, VmOutput.tail, oldest);
-    AppendText(detail, kTailCut);
-    AppendGathered(detail, kVmOutputTailCapacity);
-    return true;
+    size_t length = 0;
+    for (DWORD i = 0; i < kVmOutputTailCapacity; ++i) {
+        DWORD position = end - kVmOutputTailCapacity + i;
+        LONG word = VmOutput.tail[position % kVmOutputTailCapacity];
+        char byte = static_cast<char>(word & 0xFF);
+        if (word == SlotWord(position, byte)) gathered[length++] = byte;
+    }
+    if (length > 0 && VmOutput.tailLapped != 0) AppendText(detail, kTailCut);
+    AppendAnsiBytes(detail, gathered, length);
+    free(gathered);
+    return length > 0;
 }

@@ -2,10 +2,33 @@
 
 #include <windows.h>
 
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static const char kCutMarker[] = "\n[cut: the rest does not fit in one event]";
+static const char kUnreadable[] = "(text that could not be read)";
+
+// Kept aside for a report that finds no memory: whichever report claims it
+// first uses it until it gives it back.
+static Detail Spare;
+static volatile LONG SpareClaimed;
+
+Detail* NewDetail() {
+    Detail* detail = static_cast<Detail*>(malloc(sizeof(Detail)));
+    if (detail == nullptr && InterlockedCompareExchange(&SpareClaimed, 1, 0) == 0) detail = &Spare;
+    if (detail != nullptr) ClearDetail(detail);
+    return detail;
+}
+
+void FreeDetail(Detail* detail) {
+    if (detail == &Spare) {
+        InterlockedExchange(&SpareClaimed, 0);
+    } else {
+        free(detail);
+    }
+}
 
 void ClearDetail(Detail* detail) {
     detail->text[0] = '\0';
@@ -104,13 +127,45 @@ void AppendShortened(Detail* detail, const char* utf8, size_t keep) {
     AppendBytes(detail, utf8 + tail, length - tail);
 }
 
-void AppendAnsi(Detail* detail, const char* text) {
-    if (text == nullptr || text[0] == '\0') return;
-    static WCHAR wide[kDetailCapacity + 1];
-    int units = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kDetailCapacity + 1);
-    if (units <= 1) {
-        AppendText(detail, "(text that could not be read)");
-        return;
+// `count` bytes of ANSI text as NUL-terminated UTF-8, in a heap block the
+// caller frees; null without memory, or when the code page cannot read it.
+static char* Utf8OfAnsi(const char* text, size_t count) {
+    int length = count < static_cast<size_t>(INT_MAX) ? static_cast<int>(count) : INT_MAX;
+    int units = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    WCHAR* wide = units > 0 ? static_cast<WCHAR*>(malloc(static_cast<size_t>(units) * sizeof(WCHAR))) : nullptr;
+    char* utf8 = nullptr;
+    if (wide != nullptr && MultiByteToWideChar(CP_ACP, 0, text, length, wide, units) == units) {
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
+        utf8 = bytes > 0 ? static_cast<char*>(malloc(static_cast<size_t>(bytes) + 1)) : nullptr;
+        if (utf8 != nullptr && WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, bytes, nullptr, nullptr) == bytes) {
+            utf8[bytes] = '\0';
+        } else {
+            free(utf8);
+            utf8 = nullptr;
+        }
     }
-    AppendUtf16(detail, reinterpret_cast<const uint16_t*>(wide), static_cast<size_t>(units - 1));
+    free(wide);
+    return utf8;
+}
+
+void AppendAnsiBytes(Detail* detail, const char* text, size_t count) {
+    if (text == nullptr || count == 0) return;
+    char* utf8 = Utf8OfAnsi(text, count);
+    AppendText(detail, utf8 != nullptr ? utf8 : kUnreadable);
+    free(utf8);
+}
+
+void AppendAnsi(Detail* detail, const char* text) {
+    if (text != nullptr) AppendAnsiBytes(detail, text, strlen(text));
+}
+
+void AppendAnsiShortened(Detail* detail, const char* ansi, size_t keep) {
+    if (ansi == nullptr || ansi[0] == '\0') return;
+    char* utf8 = Utf8OfAnsi(ansi, strlen(ansi));
+    if (utf8 != nullptr) {
+        AppendShortened(detail, utf8, keep);
+    } else {
+        AppendText(detail, kUnreadable);
+    }
+    free(utf8);
 }

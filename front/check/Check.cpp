@@ -34,7 +34,6 @@ static void SayVerdict() {
     EndLine();
 }
 
-
 int RunCheck() {
     BeginReport();
     CheckContext context;

@@ -2,9 +2,10 @@
 #include "CheckWriter.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
-#include "JvmOptions.h"
+#include "Secrets.h"
 #include "SystemText.h"
 
 static ProblemTally Found;
@@ -49,18 +50,19 @@ void SayFailedCall(const char* call, DWORD error) {
     SayWindowsError(error, nullptr);
 }
 
+// A buffer of its own for each option: the stack's for the usual ones, the
+// heap's for a long boot class path.
 void SayOption(const char* option) {
-    size_t shown = ShownSecretOptionLength(option);
-    if (shown == 0) {
-        SayAnsi(option);
+    char buffer[1024];
+    size_t length = ShowOption(option, buffer, sizeof buffer);
+    char* shown = length < sizeof buffer ? buffer : static_cast<char*>(malloc(length + 1));
+    if (shown == nullptr) {
+        Say("(no memory to show this option)");
         return;
     }
-    char visible[512];
-    if (shown >= sizeof visible) shown = sizeof visible - 1;
-    memcpy(visible, option, shown);
-    visible[shown] = '\0';
-    SayAnsi(visible);
-    Say("****");
+    if (shown != buffer) ShowOption(option, shown, length + 1);
+    SayAnsi(shown);
+    if (shown != buffer) free(shown);
 }
 
 void NameProblem(const char* name) {

@@ -35,7 +35,7 @@ void EndLine();
 void SayWindowsError(DWORD error, const char* insert);
 // "<call> failed: Windows error N: ..."
 void SayFailedCall(const char* call, DWORD error);
-// An option as the start's lists show it: a secret's value as ****.
+// An option as the start's reports show it: each secret as **** (Secrets.h).
 void SayOption(const char* option);
 
 // Counts a problem and keeps its name (ASCII) for the last line.

@@ -16,9 +16,6 @@
 enum { kMostInitFileLinesListed = 200 };
 
 struct InitFileReading {
-    InitFilePiece pending;  // a piece of a cut line, judged once the next piece shows what follows it
-    char pendingText[512];
-    bool hasPending;
     int listed;
     int unlisted;
 };
@@ -76,12 +73,25 @@ static void SayByteOrderMark(InitFileReading* reading, const InitFilePiece& piec
     EndLine();
 }
 
-// One piece, judged: cut tells whether its line went on past it.
-static void SayPiece(InitFileReading* reading, const InitFilePiece& piece, bool cut) {
+// A line of a file saved as UTF-16, as it would read saved as ANSI.
+static void SayUtf16Line(InitFileReading* reading, const InitFilePiece& piece) {
+    if (IsBlank(piece.text) || !ListLine(reading, InfoLine, piece.line)) return;
+    char line[3 * 512];
+    Trimmed(piece.text, line, sizeof line);
+    Say(" would be: ");
+    SayOption(line);
+    EndLine();
+}
+
+// The reader's observer: one piece, judged.
+static void SeePiece(const InitFilePiece& piece, void* context) {
+    auto* reading = static_cast<InitFileReading*>(context);
     char option[512];
     Trimmed(piece.text, option, sizeof option);
     long firstByte = static_cast<long>(piece.piece - 1) * 511 + 1;
-    if (piece.byteOrderMark) {
+    if (piece.fate == PieceOfUtf16File) {
+        SayUtf16Line(reading, piece);
+    } else if (piece.byteOrderMark) {
         SayByteOrderMark(reading, piece);
     } else if (piece.fate == PiecePastLastOption) {
         if (ListLine(reading, ProblemLine, piece.line)) {
@@ -99,7 +109,7 @@ static void SayPiece(InitFileReading* reading, const InitFilePiece& piece, bool 
             EndLine();
         }
         NameLineProblem("makes an option of its bytes past the 511th", piece.line);
-    } else if (piece.fate == PieceBecameOption && cut) {
+    } else if (piece.fate == PieceBecameOption && piece.textGoesOn) {
         if (ListLine(reading, ProblemLine, piece.line)) {
             Say(" is longer than 511 bytes: the start takes its first 511 as the option ");
             SayOption(option);
@@ -122,29 +132,17 @@ static void SayPiece(InitFileReading* reading, const InitFilePiece& piece, bool 
     }
 }
 
-static void FlushPending(InitFileReading* reading, bool cut) {
-    if (!reading->hasPending) return;
-    reading->hasPending = false;
-    SayPiece(reading, reading->pending, cut);
-}
-
-// The reader's observer. A piece of a cut line waits for the next one: a
-// rest that is only the line's end cuts nothing.
-static void SeePiece(const InitFilePiece& piece, void* context) {
-    auto* reading = static_cast<InitFileReading*>(context);
-    if (reading->hasPending) {
-        bool restIsBlank = !piece.cut && IsBlank(piece.text);
-        FlushPending(reading, !restIsBlank);
-        if (restIsBlank) return;
-    }
-    if (!piece.cut) {
-        SayPiece(reading, piece, false);
-        return;
-    }
-    reading->pending = piece;
-    snprintf(reading->pendingText, sizeof reading->pendingText, "%s", piece.text);
-    reading->pending.text = reading->pendingText;
-    reading->hasPending = true;
+// Notepad's "Unicode" and Windows PowerShell 5.1's Out-File and ">" save
+// UTF-16, which the start reads no option from.
+static void SayUtf16(int lines) {
+    BeginLine(ProblemLine);
+    Say(Profile.initFileName);
+    Say(" is saved as UTF-16: a start reads none of its ");
+    SayNumber(lines);
+    Say(lines == 1 ? " line" : " lines");
+    Say("; save it as ANSI, e.g. `Set-Content -Encoding Default`");
+    EndLine();
+    NameProblem("the init file is saved as UTF-16");
 }
 
 void CheckInitFile(CheckContext* context) {
@@ -158,13 +156,18 @@ void CheckInitFile(CheckContext* context) {
         EndLine();
         return;
     }
-    static InitFileReading reading;
-    memset(&reading, 0, sizeof reading);
-    InitFileObserver observer = {SeePiece, &reading};
+    // Read twice, as the start reads it: first for what is said before the
+    // lines, then line by line.
+    InitFileMisreadings misreadings;
     char* options[MaxInitFileOptions];
-    int count = ReadInitFileOptions(initFile, options, MaxInitFileOptions, &observer);
+    int count = ReadInitFileOptions(initFile, options, MaxInitFileOptions, nullptr, &misreadings);
+    for (int i = 0; i < count; ++i) free(options[i]);
+    if (misreadings.utf16) SayUtf16(misreadings.utf16Lines);
+    rewind(initFile);
+    InitFileReading reading = {0, 0};
+    InitFileObserver observer = {SeePiece, &reading};
+    count = ReadInitFileOptions(initFile, options, MaxInitFileOptions, &observer);
     fclose(initFile);
-    FlushPending(&reading, true);
     for (int i = 0; i < count; ++i) free(options[i]);
     if (reading.unlisted > 0) {
         BeginLine(NoticeLine);

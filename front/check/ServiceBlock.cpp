@@ -1,5 +1,6 @@
-// The block on the registered service: its start type, account and command
-// line, read from the service manager and changed in nothing.
+// The block on the registered service: its start type, account, command
+// line and preshutdown time-out, read from the service manager and changed
+// in nothing.
 #include "CheckBlocks.h"
 
 #include <windows.h>
@@ -82,6 +83,46 @@ static void SayService(const QUERY_SERVICE_CONFIGA* config, const char* modulePa
     JudgeImagePath(config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : "", modulePath);
 }
 
+// What install sets: before a reboot, the service manager waits this long
+// for the kernel's stop, then ends the process.
+static const DWORD kInstalledPreshutdownTimeout = 3 * 60 * 1000;
+
+// A time-out in whole minutes, seconds, or else milliseconds.
+static void SayDuration(DWORD milliseconds) {
+    if (milliseconds % 60000 == 0 && milliseconds > 0) {
+        SayNumber(static_cast<long>(milliseconds / 60000));
+        Say(milliseconds == 60000 ? " minute" : " minutes");
+    } else if (milliseconds % 1000 == 0) {
+        SayNumber(static_cast<long>(milliseconds / 1000));
+        Say(" s");
+    } else {
+        SayNumber(static_cast<long>(milliseconds));
+        Say(" ms");
+    }
+}
+
+static void SayPreshutdownTimeout(SC_HANDLE service) {
+    SERVICE_PRESHUTDOWN_INFO info = {0};
+    DWORD needed = 0;
+    if (!QueryServiceConfig2A(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, reinterpret_cast<LPBYTE>(&info), sizeof info,
+                              &needed)) {
+        DWORD error = GetLastError();
+        BeginLine(NoticeLine);
+        Say("its preshutdown time-out could not be read: ");
+        SayFailedCall("QueryServiceConfig2A", error);
+        EndLine();
+        return;
+    }
+    bool enough = info.dwPreshutdownTimeout >= kInstalledPreshutdownTimeout;
+    BeginLine(enough ? InfoLine : NoticeLine);
+    Say(enough ? "before a reboot, the service manager waits up to "
+               : "before a reboot, the service manager waits only ");
+    SayDuration(info.dwPreshutdownTimeout);
+    Say(" for the kernel's stop (its preshutdown time-out)");
+    if (!enough) Say(", then ends it: run uninstall, then install, which sets 3 minutes");
+    EndLine();
+}
+
 // The registered configuration, in a heap block; null, with the failed
 // call said, when it cannot be read.
 static QUERY_SERVICE_CONFIGA* QueryConfig(SC_HANDLE service) {
@@ -125,7 +166,10 @@ void CheckService(CheckContext* context) {
         EndLine();
     } else {
         QUERY_SERVICE_CONFIGA* config = QueryConfig(service);
-        if (config != nullptr) SayService(config, modulePath);
+        if (config != nullptr) {
+            SayService(config, modulePath);
+            SayPreshutdownTimeout(service);
+        }
         free(config);
         CloseServiceHandle(service);
     }

@@ -12,27 +12,40 @@
 #include "LaunchLayout.h"
 #include "PeImage.h"
 
-static void SayMissingImport(const char* name) {
+// A library the service's loader will not find: nowhere, or only where this
+// process looks and the service does not.
+static void SayMissingImport(const char* name, ImportSearch search, const char* folder) {
     BeginLine(ProblemLine);
     Say("it needs ");
     SayAnsi(name);
-    Say(", which the loader cannot find");
-    const char* package = RuntimePackageOf(name);
-    if (package != nullptr) {
-        Say(": it comes with ");
-        Say(package);
+    if (search == ImportNotFound) {
+        Say(", which the loader cannot find");
+        const char* package = RuntimePackageOf(name);
+        if (package != nullptr) {
+            Say(": it comes with ");
+            Say(package);
+        }
+    } else {
+        Say(", found only in ");
+        SayAnsi(folder);
+        Say(search == ImportOnlyInCurrentFolder ? ", which is your current folder but not the service's"
+                                                : ", which is on your PATH but not the service's");
     }
     EndLine();
 }
 
 static bool NoteMissingImport(const char* name, void* context) {
-    if (LoaderFindsLibrary(name)) return true;
-    SayMissingImport(name);
-    ++*static_cast<int*>(context);
+    char* folder = nullptr;
+    ImportSearch search = FindImportedLibrary(name, &folder);
+    if (search != ImportFoundByService) {
+        SayMissingImport(name, search, folder);
+        ++*static_cast<int*>(context);
+    }
+    free(folder);
     return true;
 }
 
-// The libraries the image imports that the loader cannot find from here.
+// The libraries the image imports that the service's loader will not find.
 static bool CheckImports(const char* libraryPath) {
     int missing = 0;
     ForEachPeImport(libraryPath, NoteMissingImport, &missing);  // a table cut short still names what it held

@@ -7,6 +7,7 @@
 // implemented in platform/posix/ (the service-manager and event-log groups
 // are separate libraries so that tests can link recording fakes instead).
 
+#include <pthread.h>
 #include <stdint.h>
 
 #define WINAPI
@@ -25,12 +26,15 @@ typedef char16_t WCHAR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef int32_t LONG;
+typedef unsigned int UINT;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef void* PSID;
 typedef intptr_t INT_PTR;
 typedef uintptr_t DWORD_PTR;
+typedef uintptr_t SIZE_T;
+typedef BYTE* LPBYTE;
 
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
@@ -66,10 +70,12 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_INVALID_SERVICE_CONTROL 1052L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_SERVICE_ALREADY_RUNNING 1056L
+#define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
 #define ERROR_SERVICE_NOT_ACTIVE 1062L
 #define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063L
 #define ERROR_SERVICE_SPECIFIC_ERROR 1066L
@@ -89,6 +95,7 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define SC_MANAGER_CONNECT 0x0001
 #define SERVICE_QUERY_CONFIG 0x0001
 #define SERVICE_QUERY_STATUS 0x0004
+#define SERVICE_CHANGE_CONFIG 0x0002
 #define SERVICE_BOOT_START 0x00000000
 #define SERVICE_SYSTEM_START 0x00000001
 #define SERVICE_AUTO_START 0x00000002
@@ -112,6 +119,18 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define SERVICE_CONTROL_SHUTDOWN 0x00000005
 #define SERVICE_CONTROL_PRESHUTDOWN 0x0000000F
 
+// Service configuration beyond CreateServiceA's
+#define SERVICE_CONFIG_SERVICE_SID_INFO 5
+#define SERVICE_CONFIG_PRESHUTDOWN_INFO 7
+#define SERVICE_SID_TYPE_NONE 0x00000000
+#define SERVICE_SID_TYPE_UNRESTRICTED 0x00000001
+
+// Waits
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+
 // Event log
 #define EVENTLOG_SUCCESS 0x0000
 #define EVENTLOG_ERROR_TYPE 0x0001
@@ -123,6 +142,7 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define REG_SZ 1
 #define REG_EXPAND_SZ 2
 #define REG_DWORD 4
+#define REG_MULTI_SZ 7
 #define REG_OPTION_NON_VOLATILE 0x00000000L
 #define REG_CREATED_NEW_KEY 0x00000001L
 #define REG_OPENED_EXISTING_KEY 0x00000002L
@@ -179,6 +199,24 @@ typedef struct _QUERY_SERVICE_CONFIGA {
     LPSTR lpServiceStartName;
     LPSTR lpDisplayName;
 } QUERY_SERVICE_CONFIGA, *LPQUERY_SERVICE_CONFIGA;
+
+typedef struct _SERVICE_PRESHUTDOWN_INFO {
+    DWORD dwPreshutdownTimeout;
+} SERVICE_PRESHUTDOWN_INFO, *LPSERVICE_PRESHUTDOWN_INFO;
+
+typedef struct _SERVICE_SID_INFO {
+    DWORD dwServiceSidType;
+} SERVICE_SID_INFO, *LPSERVICE_SID_INFO;
+
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
+
+// A slim reader/writer lock, taken exclusively only; static storage may
+// start it as SRWLOCK_INIT. Its inside is the POSIX stand-in's own.
+typedef struct _RTL_SRWLOCK {
+    pthread_mutex_t mutex;
+} SRWLOCK, *PSRWLOCK;
+#define SRWLOCK_INIT \
+    { PTHREAD_MUTEX_INITIALIZER }
 
 typedef void(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD dwNumServicesArgs, LPSTR* lpServiceArgVectors);
 typedef void(WINAPI* LPHANDLER_FUNCTION)(DWORD dwControl);
@@ -259,12 +297,24 @@ BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
 
 // Environment and file attributes (platform/posix/Environment.cpp)
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+// PATH reads as Windows has it: folders in Windows form, separated by ';'.
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+// TMP, else TEMP, else /tmp, ending in a backslash.
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 
 // Dynamic libraries (platform/posix/Library.cpp)
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+// The system folder is \usr\lib here, the Windows folder \usr; a load
+// confined to the system folder opens the name there. A load never searches
+// the current folder here, so SetDllDirectoryA has nothing to take out.
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+BOOL WINAPI SetDllDirectoryA(LPCSTR lpPathName);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 
 // Service dispatcher, status and database (platform/posix/Services.cpp)
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* lpServiceStartTable);
@@ -283,6 +333,9 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpSe
                                 LPDWORD pcbBytesNeeded);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
+BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo);
+BOOL WINAPI QueryServiceConfig2A(SC_HANDLE hService, DWORD dwInfoLevel, LPBYTE lpBuffer, DWORD cbBufSize,
+                                 LPDWORD pcbBytesNeeded);
 
 // Registry (platform/posix/Services.cpp: there is none here)
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
@@ -305,6 +358,18 @@ BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
 
 // Threads (platform/posix/Process.cpp)
 DWORD WINAPI GetCurrentProcessId(void);
+
+// Threads, events, waits and the lock (platform/posix/Threads.cpp). A
+// thread's handle is signalled when the thread has ended; CloseHandle
+// closes either kind, a running thread's too, which runs on.
+HANDLE WINAPI CreateThread(void* lpThreadAttributes, SIZE_T dwStackSize, LPTHREAD_START_ROUTINE lpStartAddress,
+                           LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId);
+HANDLE WINAPI CreateEventA(void* lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
+BOOL WINAPI SetEvent(HANDLE hEvent);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+void WINAPI Sleep(DWORD dwMilliseconds);
+void WINAPI AcquireSRWLockExclusive(PSRWLOCK SRWLock);
+void WINAPI ReleaseSRWLockExclusive(PSRWLOCK SRWLock);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,6 @@
 // ExpandEnvironmentStringsA and GetFileAttributesA on POSIX: what a registry
-// value of type REG_EXPAND_SZ needs to be looked at as a file.
+// value of type REG_EXPAND_SZ needs to be looked at as a file; and
+// GetEnvironmentVariableA. GetTempPathA: where a VM's error report may have gone.
 #include <windows.h>
 
 #include <errno.h>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "PathForm.h"
@@ -78,4 +80,36 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         SetLastError(ERROR_ACCESS_DENIED);
     }
     return INVALID_FILE_ATTRIBUTES;
+}
+
+// As Windows: TMP, then TEMP; /tmp where neither is set, as a Linux VM has it.
+extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+    const char* folder = EnvironmentValue("TMP");
+    if (folder == nullptr || folder[0] == '\0') folder = EnvironmentValue("TEMP");
+    if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
+    std::string path = ToWindowsPath(folder);
+    if (path.back() != '\\') path += '\\';
+    // Like Windows: on a short buffer, the size needed, NUL included.
+    if (lpBuffer == nullptr || path.size() >= nBufferLength) return static_cast<DWORD>(path.size() + 1);
+    memcpy(lpBuffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+// Like Windows: the length without the NUL, or on a short buffer the size
+// needed; 0 with ERROR_ENVVAR_NOT_FOUND when the variable is not set.
+extern "C" DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
+    const char* found = lpName != nullptr ? EnvironmentValue(lpName) : nullptr;
+    if (found == nullptr) {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    std::string value = found;
+    if (strcasecmp(lpName, "PATH") == 0) {
+        value = ToWindowsPath(value);
+        std::replace(value.begin(), value.end(), ':', ';');
+    }
+    DWORD length = static_cast<DWORD>(value.size());
+    if (lpBuffer == nullptr || length >= nSize) return length + 1;
+    memcpy(lpBuffer, value.c_str(), length + 1);
+    return length;
 }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "PathForm.h"
+#include "Waitables.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (CloseWaitableHandle(hObject)) return TRUE;
     auto* file = static_cast<OpenFile*>(hObject);
     close(file->descriptor);
     if (!file->standard) delete file;

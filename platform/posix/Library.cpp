@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <dlfcn.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -47,4 +48,40 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         return nullptr;
     }
     return reinterpret_cast<FARPROC>(symbol);
+}
+
+namespace {
+
+// Like Windows: the length without the NUL, or on a short buffer the size needed.
+UINT CopyFolder(const char* folder, LPSTR lpBuffer, UINT uSize) {
+    UINT length = static_cast<UINT>(strlen(folder));
+    if (lpBuffer == nullptr || length >= uSize) return length + 1;
+    memcpy(lpBuffer, folder, length + 1);
+    return length;
+}
+
+const char kSystemFolder[] = "\\usr\\lib";
+
+}  // namespace
+
+extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    return CopyFolder(kSystemFolder, lpBuffer, uSize);
+}
+
+extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) { return CopyFolder("\\usr", lpBuffer, uSize); }
+
+extern "C" BOOL WINAPI SetDllDirectoryA(LPCSTR) { return TRUE; }
+
+// A load confined to the system folder takes only a bare name, and opens it there.
+extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    if (hFile != nullptr || (dwFlags & ~static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (dwFlags == 0) return LoadLibraryA(lpLibFileName);
+    if (lpLibFileName == nullptr || strpbrk(lpLibFileName, "\\/") != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return LoadLibraryA((std::string(kSystemFolder) + "\\" + lpLibFileName).c_str());
 }

@@ -59,6 +59,16 @@ extern "C" BOOL WINAPI QueryServiceStatus(SC_HANDLE, LPSERVICE_STATUS) {
     return FALSE;
 }
 
+extern "C" BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE, DWORD, LPVOID) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+extern "C" BOOL WINAPI QueryServiceConfig2A(SC_HANDLE, DWORD, LPBYTE, DWORD, LPDWORD) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
 // No registry either: nothing can be read or written.
 extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, void*, PHKEY phkResult, LPDWORD) {
     if (phkResult != nullptr) *phkResult = nullptr;

@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -39,7 +40,11 @@ std::set<uintptr_t> openManagers;
 std::map<uintptr_t, std::string> openServices;  // handle -> service name
 std::map<uintptr_t, DWORD> openServiceRights;   // handle -> the access it was opened with
 std::vector<DWORD> queryConfigCalls;
+std::vector<ConfigChange> configChanges;
+bool deliverUnaccepted = false;
 uintptr_t handlesIssued = 0;
+// The longest the dispatcher waits for a stop pending service to report stopped.
+const std::chrono::seconds kStopReportTimeout(120);
 
 // The service of the dispatcher run in progress.
 struct ServiceRun {
@@ -110,7 +115,7 @@ void DeliverControl(std::unique_lock<std::mutex>& lock, DWORD control) {
     bool hasHandler = run.handler != nullptr || run.handlerEx != nullptr;
     if (!hasHandler || run.currentState == 0 || run.currentState == SERVICE_STOPPED) {
         delivery.refusal = ERROR_SERVICE_NOT_ACTIVE;
-    } else if (!Accepts(run.controlsAccepted, control) ||
+    } else if ((!deliverUnaccepted && !Accepts(run.controlsAccepted, control)) ||
                (control == SERVICE_CONTROL_PRESHUTDOWN && run.handlerEx == nullptr)) {
         // Preshutdown reaches only an extended handler.
         delivery.refusal = ERROR_INVALID_SERVICE_CONTROL;
@@ -148,6 +153,8 @@ void Reset() {
     openServiceCalls.clear();
     deleteServiceCalls = 0;
     queryConfigCalls.clear();
+    configChanges.clear();
+    deliverUnaccepted = false;
     openServiceRights.clear();
     database.clear();
     openManagers.clear();
@@ -163,6 +170,11 @@ void Refuse(Call call, DWORD error) {
 void QueueControls(const std::vector<DWORD>& controls) {
     std::lock_guard<std::mutex> lock(mutex);
     queuedControls = controls;
+}
+
+void DeliverUnacceptedControls() {
+    std::lock_guard<std::mutex> lock(mutex);
+    deliverUnaccepted = true;
 }
 
 void OnStatusReport(std::function<std::string(const SERVICE_STATUS&)> observer) {
@@ -213,6 +225,11 @@ std::vector<OpenServiceCall> OpenServiceCalls() {
 std::vector<DWORD> QueryConfigCalls() {
     std::lock_guard<std::mutex> lock(mutex);
     return queryConfigCalls;
+}
+
+std::vector<ConfigChange> ConfigChanges() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return configChanges;
 }
 
 int DeleteServiceCalls() {
@@ -283,6 +300,8 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* l
     lock.unlock();
     serviceThread.join();
     lock.lock();
+    // A stop that outlasts its control ends with a report from another thread.
+    statusChanged.wait_for(lock, kStopReportTimeout, [] { return run.currentState != SERVICE_STOP_PENDING; });
     run.active = false;
     SetLastError(NO_ERROR);
     return TRUE;
@@ -487,5 +506,61 @@ extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     openServiceRights.erase(open->first);
     openServices.erase(open);
     RemoveIfDeletedAndUnused(name);
+    return TRUE;
+}
+
+// The preshutdown time-out and the SID type, on a handle with the right to
+// change the configuration.
+extern "C" BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto open = openServices.find(reinterpret_cast<uintptr_t>(hService));
+    DWORD rights = open == openServices.end() ? 0 : openServiceRights[open->first];
+    DWORD value = lpInfo == nullptr ? 0 : *static_cast<const DWORD*>(lpInfo);  // both records hold one DWORD
+    configChanges.push_back({rights, dwInfoLevel, value});
+    bool preshutdown = dwInfoLevel == SERVICE_CONFIG_PRESHUTDOWN_INFO;
+    bool sid = dwInfoLevel == SERVICE_CONFIG_SERVICE_SID_INFO;
+    if ((preshutdown && Refused(Call::ChangePreshutdownInfo)) || (sid && Refused(Call::ChangeSidInfo))) return FALSE;
+    if (open == openServices.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((rights & SERVICE_CHANGE_CONFIG) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if ((!preshutdown && !sid) || lpInfo == nullptr || (sid && value > SERVICE_SID_TYPE_UNRESTRICTED)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    RegisteredService& service = database[open->second];
+    (preshutdown ? service.preshutdownTimeout : service.sidType) = value;
+    return TRUE;
+}
+
+// The preshutdown time-out only, as Windows fills it.
+extern "C" BOOL WINAPI QueryServiceConfig2A(SC_HANDLE hService, DWORD dwInfoLevel, LPBYTE lpBuffer, DWORD cbBufSize,
+                                            LPDWORD pcbBytesNeeded) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (Refused(Call::QueryConfig2)) return FALSE;
+    auto open = openServices.find(reinterpret_cast<uintptr_t>(hService));
+    if (open == openServices.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((openServiceRights[open->first] & SERVICE_QUERY_CONFIG) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (dwInfoLevel != SERVICE_CONFIG_PRESHUTDOWN_INFO) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (pcbBytesNeeded != nullptr) *pcbBytesNeeded = sizeof(SERVICE_PRESHUTDOWN_INFO);
+    if (lpBuffer == nullptr || cbBufSize < sizeof(SERVICE_PRESHUTDOWN_INFO)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    SERVICE_PRESHUTDOWN_INFO info = {database[open->second].preshutdownTimeout};
+    memcpy(lpBuffer, &info, sizeof info);
     return TRUE;
 }

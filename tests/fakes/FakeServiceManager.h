@@ -15,23 +15,27 @@
 //   of its own and delivers the queued controls on the calling thread, one at
 //   a time, only once the service has left start pending; controls that the
 //   service does not accept never reach its handler. It returns TRUE once the
-//   service reported stopped (or the service procedure ended and no control
-//   is left to deliver, where the real manager would hang).
+//   service reported stopped (or the service procedure ended, no control is
+//   left to deliver and no stop is pending, where the real manager would
+//   wait on).
 // - The database refuses a second service of a name, a service marked for
 //   deletion, and removes a deleted service once its last handle is closed.
 // Every call can also be told to fail with a given error code.
 namespace FakeServiceManager {
 
 enum class Call {
-    Dispatcher,       // StartServiceCtrlDispatcherA
-    RegisterHandler,  // RegisterServiceCtrlHandlerA and RegisterServiceCtrlHandlerExA
-    SetStatus,        // SetServiceStatus
-    OpenManager,      // OpenSCManagerA
-    CreateService,    // CreateServiceA
-    OpenService,      // OpenServiceA
-    DeleteService,    // DeleteService
-    QueryConfig,      // QueryServiceConfigA
-    QueryStatus,      // QueryServiceStatus
+    Dispatcher,             // StartServiceCtrlDispatcherA
+    RegisterHandler,        // RegisterServiceCtrlHandlerA and RegisterServiceCtrlHandlerExA
+    SetStatus,              // SetServiceStatus
+    OpenManager,            // OpenSCManagerA
+    CreateService,          // CreateServiceA
+    OpenService,            // OpenServiceA
+    DeleteService,          // DeleteService
+    QueryConfig,            // QueryServiceConfigA
+    ChangePreshutdownInfo,  // ChangeServiceConfig2A with SERVICE_CONFIG_PRESHUTDOWN_INFO
+    ChangeSidInfo,          // ChangeServiceConfig2A with SERVICE_CONFIG_SERVICE_SID_INFO
+    QueryConfig2,           // QueryServiceConfig2A
+    QueryStatus,            // QueryServiceStatus
 };
 
 // A nullable narrow string argument.
@@ -101,8 +105,19 @@ struct RegisteredService {
     DWORD startType;
     bool markedForDeletion;
     std::string account = "LocalSystem";  // the start name; CreateServiceA's null means LocalSystem
+    DWORD preshutdownTimeout = 10000;     // ms; the default from Windows 10 version 1703 on
+    DWORD sidType = SERVICE_SID_TYPE_NONE;
     // The state QueryServiceStatus tells.
     DWORD currentState = SERVICE_STOPPED;
+};
+
+// One ChangeServiceConfig2A call: the rights of its handle (its OpenServiceA
+// or CreateServiceA access; 0 for no service handle), the level and the one
+// number its record holds.
+struct ConfigChange {
+    DWORD handleRights;
+    DWORD infoLevel;
+    DWORD value;
 };
 
 void Reset();
@@ -112,6 +127,10 @@ void Refuse(Call call, DWORD error);
 
 // Controls that the next dispatcher run sends to the service, in order.
 void QueueControls(const std::vector<DWORD>& controls);
+
+// From now on the queued controls reach the handler whatever the service
+// accepts, as controls do that were checked against an earlier report.
+void DeliverUnacceptedControls();
 
 // Called on the reporting thread at each status report, before the manager
 // takes note of the report (so before it can send the next control); what it
@@ -132,6 +151,7 @@ int DeleteServiceCalls();
 // The rights of each handle QueryServiceConfigA was called with (the handle's
 // OpenServiceA access), in order.
 std::vector<DWORD> QueryConfigCalls();
+std::vector<ConfigChange> ConfigChanges();
 std::vector<RegisteredService> Services();
 // Service handles (not manager handles) handed out and not yet closed.
 int OpenServiceHandles();

@@ -4,12 +4,49 @@
 // runs watch every read here).
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "FakeRegistry.h"
 #include "Installation.h"
+#include "LaunchLayout.h"
 #include "PeImage.h"
 #include "SyntheticImage.h"
+
+namespace {
+
+// Libraries the code under test asked to load, how, and which it freed; the
+// names the scripted system folder "holds" load.
+struct LoadRecord {
+    std::vector<std::string> loads;  // "<name> <flags>", with "hFile" when one was passed
+    int freed = 0;
+    std::set<std::string> systemHolds;
+} loader;
+
+}  // namespace
+
+extern "C" HMODULE WINAPI __wrap_LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    loader.loads.push_back(std::string(name) + " " + std::to_string(flags) + (file != nullptr ? " hFile" : ""));
+    if (loader.systemHolds.count(name) == 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    static char module;
+    return reinterpret_cast<HMODULE>(&module);
+}
+
+extern "C" BOOL WINAPI __wrap_FreeLibrary(HMODULE) {
+    ++loader.freed;
+    return TRUE;
+}
 
 namespace {
 
@@ -40,17 +77,32 @@ class PeImageTest : public ::testing::Test {
     Installation tree_;
 };
 
+// Good images of either bitness, also at the edges that linkers make: each
+// table at the RVA where the section before it ends (MinGW), an import
+// table ended by a descriptor only half zero.
 TEST_F(PeImageTest, ReadsMachineImportsAndExportsOfEitherBitness) {
+    const std::vector<std::string> kUcrtImports = {"KERNEL32.dll", "api-ms-win-crt-runtime-l1-1-0.dll"};
     struct Case {
         uint16_t machine;
         bool pe32Plus;
         std::vector<std::string> imports;
+        bool sectionPerTable;
+        ImportTableEnd end;
     };
     const Case cases[] = {
-        {0x014c, false, {"KERNEL32.dll", "VCRUNTIME140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"}},
-        {0x8664, true, {"KERNEL32.dll", "MSVCR100.dll"}},
-        {0xaa64, true, {std::string(255, 'n')}},
-        {0x8664, true, {}},
+        {0x014c,
+         false,
+         {"KERNEL32.dll", "VCRUNTIME140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"},
+         false,
+         ImportTableEnd::AllZero},
+        {0x8664, true, {"KERNEL32.dll", "MSVCR100.dll"}, false, ImportTableEnd::AllZero},
+        {0xaa64, true, {std::string(255, 'n')}, false, ImportTableEnd::AllZero},
+        {0x8664, true, {}, false, ImportTableEnd::AllZero},
+        {0x8664, true, kUcrtImports, true, ImportTableEnd::AllZero},
+        {0x014c, false, kUcrtImports, true, ImportTableEnd::AllZero},
+        {0x8664, true, kUcrtImports, false, ImportTableEnd::OnlyNameZero},
+        {0x014c, false, kUcrtImports, false, ImportTableEnd::OnlyAddressTableZero},
+        {0x8664, true, kUcrtImports, true, ImportTableEnd::OnlyAddressTableZero},
     };
     for (const Case& c : cases) {
         SyntheticImage image;
@@ -58,13 +110,17 @@ TEST_F(PeImageTest, ReadsMachineImportsAndExportsOfEitherBitness) {
         image.pe32Plus = c.pe32Plus;
         image.imports = c.imports;
         image.exports = {"JNI_CreateJavaVM", "JNI_GetDefaultJavaVMInitArgs"};
+        image.sectionPerTable = c.sectionPerTable;
+        image.importEnd = c.end;
+        const std::string row = std::to_string(&c - cases);
         ReadBack back = Read(BuildPeImage(image));
-        EXPECT_EQ(back.machine, c.machine);
-        EXPECT_TRUE(back.importsRead) << c.machine;
-        EXPECT_EQ(back.imports, c.imports) << c.machine;
+        EXPECT_EQ(back.machine, c.machine) << row;
+        EXPECT_TRUE(back.importsRead) << row;
+        EXPECT_EQ(back.imports, c.imports) << row;
         std::string path = Write(BuildPeImage(image));
-        EXPECT_TRUE(PeImageExports(path.c_str(), "JNI_GetDefaultJavaVMInitArgs"));
-        EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_GetCreatedJavaVMs"));
+        EXPECT_TRUE(PeImageExports(path.c_str(), "JNI_CreateJavaVM")) << row;
+        EXPECT_TRUE(PeImageExports(path.c_str(), "JNI_GetDefaultJavaVMInitArgs")) << row;
+        EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_GetCreatedJavaVMs")) << row;
         EXPECT_FALSE(PeImageExports(path.c_str(), "jni_createjavavm")) << "export names are exact";
     }
 }
@@ -157,6 +213,101 @@ TEST_F(PeImageTest, WhatIsNoFileIsNoImage) {
         EXPECT_FALSE(ForEachPeImport(path.c_str(), Collect, &imports)) << path;
         EXPECT_FALSE(PeImageExports(path.c_str(), "JNI_CreateJavaVM")) << path;
     }
+}
+
+// API-set names are no files: the loader is asked for them, from the system
+// folder only; any other name read from an image never reaches a load.
+TEST(LoaderFindsLibrary, AsksTheSystemFolderForApiSetNamesOnly) {
+    const std::string kSystem32 = " " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    struct Case {
+        const char* name;
+        bool found;
+        std::vector<std::string> loads;
+    };
+    const Case cases[] = {
+        {"api-ms-win-crt-runtime-l1-1-0.dll", true, {"api-ms-win-crt-runtime-l1-1-0.dll" + kSystem32}},
+        {"API-MS-WIN-CORE-SYNCH-L1-2-0.DLL", true, {"API-MS-WIN-CORE-SYNCH-L1-2-0.DLL" + kSystem32}},
+        {"ext-ms-win-ntuser-window-l1-1-0.dll", true, {"ext-ms-win-ntuser-window-l1-1-0.dll" + kSystem32}},
+        {"api-ms-win-crt-none-l9-9-9.dll", false, {"api-ms-win-crt-none-l9-9-9.dll" + kSystem32}},
+        {"api-ms-win-..\\..\\halvern.dll", false, {}},
+        {"api-ms-win-crt:stream.dll", false, {}},
+        {"VCRUNTIME140.dll", false, {}},
+    };
+    for (const Case& c : cases) {
+        loader = LoadRecord();
+        loader.systemHolds = {"api-ms-win-crt-runtime-l1-1-0.dll", "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL",
+                              "ext-ms-win-ntuser-window-l1-1-0.dll", "VCRUNTIME140.dll"};
+        EXPECT_EQ(LoaderFindsLibrary(c.name), c.found) << c.name;
+        EXPECT_EQ(loader.loads, c.loads) << c.name;
+        EXPECT_EQ(loader.freed, c.found ? 1 : 0) << c.name;
+    }
+}
+
+// The service's folders decide: the program's, the system's PATH (the
+// registry's, expanded) and what the system loads. This process's own PATH
+// and current folder only say where a library lies that the service will
+// not find.
+TEST_F(PeImageTest, ImportsAreFoundWhereTheServiceLooks) {
+    namespace fs = std::filesystem;
+    const fs::path system = tree_.root() / "system path";
+    const fs::path user = tree_.root() / "user path";
+    const fs::path current = tree_.root() / "current";
+    for (const fs::path& folder : {system, user, current}) fs::create_directories(folder);
+    for (const char* name : {"in-system.dll", "in-both.dll"}) Installation::WriteFile(system / name, "");
+    for (const char* name : {"in-user.dll", "in-both.dll", "in-current-and-user.dll"})
+        Installation::WriteFile(user / name, "");
+    for (const char* name : {"in-current.dll", "in-current-and-user.dll"}) Installation::WriteFile(current / name, "");
+    struct Planted {
+        fs::path path;
+        ~Planted() { fs::remove(path); }
+    };
+    char* programFolder = GetModuleDirectory();  // Windows form
+    std::string programFolderOnDisk = programFolder;
+    free(programFolder);
+    std::replace(programFolderOnDisk.begin(), programFolderOnDisk.end(), '\\', '/');
+    const std::string inProgramFolder = "halvern-program-" + std::to_string(getpid()) + ".dll";
+    Planted planted{fs::path(programFolderOnDisk) / inProgramFolder};
+    Installation::WriteFile(planted.path, "");
+
+    FakeRegistry::Reset();
+    FakeRegistry::AddKey("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                         {{"Path", FakeRegistry::Text(REG_EXPAND_SZ, ";%HALVERN_SYSTEM_PATH%;;")}});
+    setenv("HALVERN_SYSTEM_PATH", Installation::WindowsForm(system.string()).c_str(), 1);
+    const std::string savedPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    setenv("PATH", (user.string() + ":" + savedPath).c_str(), 1);
+    WorkingDirectoryGuard directory;
+    ASSERT_EQ(chdir(current.c_str()), 0);
+    loader = LoadRecord();
+    loader.systemHolds = {"api-ms-win-crt-runtime-l1-1-0.dll"};
+
+    const std::string userFolder = Installation::WindowsForm(user.string());
+    const std::string currentFolder = Installation::WindowsForm(fs::canonical(current).string());
+    struct Case {
+        std::string name;
+        ImportSearch found;
+        std::string folder;  // where only this process finds it
+    };
+    const Case cases[] = {
+        {inProgramFolder, ImportFoundByService, ""},
+        {"in-system.dll", ImportFoundByService, ""},
+        {"IN-SYSTEM.DLL", ImportFoundByService, ""},
+        {"in-both.dll", ImportFoundByService, ""},
+        {"api-ms-win-crt-runtime-l1-1-0.dll", ImportFoundByService, ""},
+        {"in-user.dll", ImportOnlyOnCallersPath, userFolder},
+        {"in-current.dll", ImportOnlyInCurrentFolder, currentFolder},
+        {"in-current-and-user.dll", ImportOnlyInCurrentFolder, currentFolder},
+        {"halvern-none.dll", ImportNotFound, ""},
+    };
+    for (const Case& c : cases) {
+        char* folder = nullptr;
+        EXPECT_EQ(FindImportedLibrary(c.name.c_str(), &folder), c.found) << c.name;
+        EXPECT_EQ(folder != nullptr ? folder : "", c.folder) << c.name;
+        free(folder);
+        EXPECT_EQ(LoaderFindsLibrary(c.name.c_str()), c.found == ImportFoundByService) << c.name;
+    }
+    setenv("PATH", savedPath.c_str(), 1);
+    unsetenv("HALVERN_SYSTEM_PATH");
+    FakeRegistry::Reset();
 }
 
 TEST(RuntimePackages, WellKnownRuntimesNameTheirPackage) {

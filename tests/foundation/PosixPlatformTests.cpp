@@ -302,4 +302,42 @@ TEST(PosixPlatform, StandardHandlesTellAConsoleFromAPipeAndAFile) {
     close(pipeEnds[0]);
 }
 
+// A thread's handle is signalled when the thread ends, and may be closed
+// while it runs; an auto-reset event lets one wait through; a wait times out
+// on time; anything but a handle of these kinds fails the wait.
+TEST(PosixPlatform, ThreadsAndEventsWaitLikeWindows) {
+    HANDLE go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(go, nullptr);
+    auto waitForGo = [](LPVOID event) -> DWORD { return WaitForSingleObject(event, INFINITE); };
+    HANDLE thread = CreateThread(nullptr, 0, waitForGo, go, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 50), static_cast<DWORD>(WAIT_TIMEOUT)) << "still waiting for go";
+    EXPECT_TRUE(SetEvent(go));
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << "an ended thread stays signalled";
+    EXPECT_EQ(WaitForSingleObject(go, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the thread's wait reset the event";
+    EXPECT_TRUE(CloseHandle(thread));
+
+    // Closed at once, the thread runs on to its end.
+    static volatile LONG ran;
+    ran = 0;
+    auto mark = [](LPVOID event) -> DWORD {
+        Sleep(20);
+        InterlockedExchange(&ran, 1);
+        return SetEvent(event) ? 0 : 1;
+    };
+    EXPECT_TRUE(CloseHandle(CreateThread(nullptr, 0, mark, go, 0, nullptr)));
+    EXPECT_EQ(WaitForSingleObject(go, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(ran, 1);
+    EXPECT_TRUE(CloseHandle(go));
+
+    HANDLE open = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(open, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(open, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << "a manual-reset event stays set";
+    EXPECT_TRUE(CloseHandle(open));
+    int notAHandle = 0;
+    EXPECT_EQ(WaitForSingleObject(&notAHandle, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
 }  // namespace

@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "EndReports.h"
 #include "FakeEventLog.h"
 #include "ProductProfile.h"
 #include "ProgramTexts.h"
 #include "ReportError.h"
+#include "StartFailures.h"
 #include "SystemText.h"
 
 namespace {
@@ -40,6 +43,13 @@ class ReportErrorTest : public ::testing::Test {
     }
 };
 
+// Two- and three-byte characters, past every piece the console is written in.
+std::string LongDetail() {
+    std::string text = "x";
+    for (int i = 0; i < 300; ++i) text += "d\xc3\xa9j\xc3\xa0 \xe7\xab\xaf ";
+    return text;
+}
+
 // Before the console run says so, only the echoing program shows anything;
 // afterwards the others show the failure on standard error.
 TEST_F(ReportErrorTest, WritesOneEntryWithMessageAndDetailAndShowsThemWhereTheyBelong) {
@@ -56,6 +66,8 @@ TEST_F(ReportErrorTest, WritesOneEntryWithMessageAndDetailAndShowsThemWhereTheyB
          "e \xe7\xab\xaf\xe5\x8f\xa3 \xf0\x9f\x94\x8c"},
         // No % in either string is read as a format.
         {"Cannot locate the Kernel class", "100% of %s and %d %n"},
+        // Longer than a report converts without memory: whole, no character split.
+        {"Exception occurs stopping the Kernel", LongDetail()},
     };
     for (bool console : {false, true}) {
         if (console) ShowErrorsOnConsole();
@@ -91,6 +103,44 @@ TEST_F(ReportErrorTest, StillShowsAndAttemptsTheEntryWhenTheSourceIsRefused) {
     EXPECT_EQ(events[0].source, "") << "the entry is attempted on the null handle";
 }
 
+// Reports made on several threads at once each keep their own text: the VM
+// may end the process on one of its threads while a start failure is
+// reported on another.
+TEST_F(ReportErrorTest, ReportsMadeAtOnceOnThreadsKeepTheirOwnText) {
+    const std::string classes[2] = {"com/halvern/" + std::string(3000, 'a'), "com/halvern/" + std::string(3000, 'b')};
+    const int kReports = 40;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    std::vector<std::thread> threads;
+    for (const std::string& name : classes)
+        threads.emplace_back([&name] {
+            for (int i = 0; i < kReports; ++i) ReportMissingMethods(name.c_str(), nullptr, nullptr, nullptr);
+        });
+    threads.emplace_back([] {
+        for (int i = 0; i < kReports; ++i) ReportVmEnded(false, false, 7, nullptr);
+    });
+    for (std::thread& thread : threads) thread.join();
+    ::testing::internal::GetCapturedStdout();
+    ::testing::internal::GetCapturedStderr();  // the console shows the same, and is not looked at here
+
+    const std::vector<std::string> expected[3] = {
+        {"One or more methods in Kernel class could not be found",
+         "Missing from " + classes[0] + ": <init>()V start()V stop()V"},
+        {"One or more methods in Kernel class could not be found",
+         "Missing from " + classes[1] + ": <init>()V start()V stop()V"},
+        {"The Java VM ended the process",
+         "The Java VM ended the process with exit code 7 while the kernel was running."},
+    };
+    int seen[3] = {0, 0, 0};
+    for (const RecordedEvent& event : FakeEventLog::Events()) {
+        int kind = 0;
+        while (kind < 3 && event.strings != expected[kind]) ++kind;
+        ASSERT_LT(kind, 3) << "a garbled report: " << event.strings[1].substr(0, 200);
+        ++seen[kind];
+    }
+    EXPECT_EQ(std::vector<int>(seen, seen + 3), std::vector<int>(3, kReports));
+}
+
 // The system's texts come with their inserts filled: %1 with what the
 // caller names, never shown as "%1"; a text that does not fit is cut.
 TEST(SystemText, FillsTheInsertsAndDropsTheLineEnd) {
@@ -107,8 +157,10 @@ TEST(SystemText, FillsTheInsertsAndDropsTheLineEnd) {
         {193, "100% %1 %s", 512, "100% %1 %s is not a valid Win32 application."},
         {193, nullptr, 512, " is not a valid Win32 application."},
         {193, longPath.c_str(), 1024, longPath + " is not a valid Win32 application."},
-        // Too long for the buffer: filled here, and cut.
+        // Too long for the buffer: filled here, and cut, also in the middle
+        // of a word.
         {193, longPath.c_str(), 100, longPath.substr(0, 99)},
+        {193, "jvm.dll", 20, "jvm.dll is not a va"},
         {2, "ignored", 512, "The system cannot find the file specified."},
         {123456, "x", 512, ""},
     };

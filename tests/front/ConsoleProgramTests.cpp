@@ -12,6 +12,23 @@
 
 namespace {
 
+// Both streams redirected, or one of them a console: each text goes to its
+// own stream all the same (on a console it is written to the console).
+struct Streams {
+    const char* what;
+    bool outputOnTerminal;
+    bool errorsOnTerminal;
+};
+const Streams kStreams[] = {
+    {"", false, false}, {" with output on a console", true, false}, {" with errors on a console", false, true}};
+
+ProcessOptions On(const Streams& streams) {
+    ProcessOptions options;
+    options.outputOnTerminal = streams.outputOnTerminal;
+    options.errorsOnTerminal = streams.errorsOnTerminal;
+    return options;
+}
+
 std::vector<std::string> Arguments(const std::string& programName, std::vector<std::string> words) {
     words.insert(words.begin(), programName);
     return words;
@@ -36,12 +53,14 @@ TEST(ConsoleProgram, PrintsTheUsageTextForAnythingButOneExactCommandWord) {
 
 TEST(ConsoleProgram, RegistrationCommandsWithoutAServiceManagerSaySo) {
     for (const ProgramRow& program : kPrograms) {
-        for (const char* command : {"install", "uninstall"}) {
-            ProcessResult run = RunProcess(program.builtPath, {program.name, command});
-            EXPECT_EQ(run.output, "Error opening service control manager\n") << program.name << " " << command;
-            EXPECT_EQ(run.errors, "OpenSCManagerA failed with error 5: Access is denied.\n")
-                << program.name << " " << command;
-            EXPECT_EQ(run.exitCode, 5) << program.name << " " << command;
+        for (const Streams& streams : kStreams) {
+            for (const char* command : {"install", "uninstall"}) {
+                ProcessResult run = RunProcess(program.builtPath, {program.name, command}, "", On(streams));
+                const std::string what = std::string(program.name) + " " + command + streams.what;
+                EXPECT_EQ(run.output, "Error opening service control manager\n") << what;
+                EXPECT_EQ(run.errors, "OpenSCManagerA failed with error 5: Access is denied.\n") << what;
+                EXPECT_EQ(run.exitCode, 5) << what;
+            }
         }
     }
 }
@@ -53,18 +72,21 @@ TEST(ConsoleProgram, RegistrationCommandsWithoutAServiceManagerSaySo) {
 // so that their standard output stays as it was. The run then exits 1.
 TEST(ConsoleRun, FailedStartShowsWhyStillPromptsAndExitsWithOne) {
     for (const ProgramRow& program : kPrograms) {
-        for (const char* input : {"\n\n", ""}) {
-            Installation install;
-            std::string installed = install.addProgram(program.builtPath, program.name);
-            ProcessResult run = RunProcess(installed, {program.name, "run"}, input);
-            const std::string failure =
-                "Failed to load JVM DLL.\nTried " + install.moduleDirectory() +
-                "\\server\\jvm.dll\nWindows error 126: The specified module could not be found.\n";
-            const std::string shown = program.echoErrors ? failure : "";
-            EXPECT_EQ(run.output, install.windowsPathOf(program.name) + kStartPrompt + shown + kStopPrompt)
-                << program.name << (*input == 0 ? " at end of input" : "");
-            EXPECT_EQ(run.errors, program.echoErrors ? "" : failure) << program.name;
-            EXPECT_EQ(run.exitCode, 1) << program.name;
+        for (const Streams& streams : kStreams) {
+            for (const char* input : {"\n\n", ""}) {
+                Installation install;
+                std::string installed = install.addProgram(program.builtPath, program.name);
+                ProcessResult run = RunProcess(installed, {program.name, "run"}, input, On(streams));
+                const std::string failure =
+                    "Failed to load JVM DLL.\nTried " + install.moduleDirectory() +
+                    "\\server\\jvm.dll\nWindows error 126: The specified module could not be found.\n";
+                const std::string shown = program.echoErrors ? failure : "";
+                const std::string what =
+                    std::string(program.name) + (*input == 0 ? " at end of input" : "") + streams.what;
+                EXPECT_EQ(run.output, install.windowsPathOf(program.name) + kStartPrompt + shown + kStopPrompt) << what;
+                EXPECT_EQ(run.errors, program.echoErrors ? "" : failure) << what;
+                EXPECT_EQ(run.exitCode, 1) << what;
+            }
         }
     }
 }

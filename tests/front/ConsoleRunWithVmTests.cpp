@@ -94,6 +94,23 @@ TEST(ConsoleRunWithVm, KernelThatFailedToStartIsNotStopped) {
     EXPECT_TRUE(EntriesOf(log, "AttachCurrentThread").empty());
 }
 
+// An init file the start reads otherwise than it is written: the run
+// shows the warning on standard error and goes on.
+TEST(ConsoleRunWithVm, AnInitFileSavedAsUtf16IsShownAndTheKernelStillRuns) {
+    Installation install;
+    std::string installed = install.addProgram(ProgramNamed("AlderSvc").builtPath, "AlderSvc");
+    install.installStandinVm();
+    install.writeInitFile("alder.init", Installation::Utf16("-Xmx64m\n"));
+    ChildProcess child(installed, {"AlderSvc", "run"});
+    child.Write("\n\n");
+    EXPECT_EQ(child.ReadToEnd(), install.windowsPathOf("AlderSvc") + kStartPrompt + kStopPrompt);
+    ProcessResult result = child.Finish();
+    EXPECT_EQ(result.errors, "The init file is not read as it is written\n" + install.windowsPathOf("alder.init") +
+                                 "\nsaved as UTF-16: the start reads none of its 1 line; save it as ANSI\n");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(KernelCallsOf(install.standinLog()).size(), 2u);
+}
+
 // The VM ending the process in a console run: its words on standard error
 // as they come, then what the event says (a failed start shown as always),
 // and the process ends with the VM's code, wherever the run was.

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "EventSource.h"
 #include "FailingAllocator.h"
@@ -171,6 +172,54 @@ TEST_F(Registration, EachOutcomePrintsItsLineAndExitsWithTheErrorOfTheFailedCall
         EXPECT_EQ(FakeServiceManager::Services().size(), static_cast<size_t>(c.servicesAfter)) << c.what;
         EXPECT_EQ(FakeServiceManager::OpenServiceHandles(), 0) << c.what;
         EXPECT_EQ(FakeServiceManager::OpenManagerHandles(), 0) << c.what;
+    }
+}
+
+// install gives the new service 3 minutes to stop before a reboot and a SID
+// of its own. Either may fail (a Windows without service SIDs, a policy)
+// without touching the registration, its line or its exit code; a time-out
+// left short is worth one line on standard error.
+TEST_F(Registration, InstallSetsThePreshutdownTimeOutAndAServiceSidAsBestItCan) {
+    const std::string shortTimeOut =
+        "The service's preshutdown time-out is not set to 3 minutes, so a reboot may cut the kernel's stop short: "
+        "ChangeServiceConfig2A failed with error 5: Access is denied.\n";
+    struct Case {
+        const char* what;
+        std::vector<Call> refused;
+        std::string errors;
+        DWORD preshutdownTimeout;
+        DWORD sidType;
+    };
+    const Case cases[] = {
+        {"both set", {}, "", 180000, SERVICE_SID_TYPE_UNRESTRICTED},
+        {"time-out refused", {Call::ChangePreshutdownInfo}, shortTimeOut, 10000, SERVICE_SID_TYPE_UNRESTRICTED},
+        {"SID refused", {Call::ChangeSidInfo}, "", 180000, SERVICE_SID_TYPE_NONE},
+        {"both refused",
+         {Call::ChangePreshutdownInfo, Call::ChangeSidInfo},
+         shortTimeOut,
+         10000,
+         SERVICE_SID_TYPE_NONE},
+    };
+    for (const Case& c : cases) {
+        FakeServiceManager::Reset();
+        for (Call call : c.refused) FakeServiceManager::Refuse(call, ERROR_ACCESS_DENIED);
+        Outcome outcome = Run(InstallService);
+        EXPECT_EQ(outcome.output, "Service registration successful\n") << c.what;
+        EXPECT_EQ(outcome.errors, c.errors) << c.what;
+        EXPECT_EQ(outcome.exitCode, 0u) << c.what;
+
+        auto changes = FakeServiceManager::ConfigChanges();
+        ASSERT_EQ(changes.size(), 2u) << c.what;
+        for (const auto& change : changes) EXPECT_EQ(change.handleRights, 0xF01FFu) << "the new service's handle";
+        EXPECT_EQ(changes[0].infoLevel, 7u);
+        EXPECT_EQ(changes[0].value, 180000u);
+        EXPECT_EQ(changes[1].infoLevel, 5u);
+        EXPECT_EQ(changes[1].value, 1u);
+        auto services = FakeServiceManager::Services();
+        ASSERT_EQ(services.size(), 1u) << c.what;
+        EXPECT_EQ(services[0].preshutdownTimeout, c.preshutdownTimeout) << c.what;
+        EXPECT_EQ(services[0].sidType, c.sidType) << c.what;
+        EXPECT_EQ(FakeServiceManager::OpenServiceHandles(), 0) << c.what;
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,25 +17,31 @@
 #include "Program.h"
 #include "ScriptedModulePath.h"
 
-// The controls a report offers: stop only until the kernel runs (a stop
-// during the start ends nothing that runs), then preshutdown too.
-const DWORD kAcceptedWhileStarting = 0x1;
-const DWORD kAcceptedOnceRunning = 0x101;
-
-// One status report: the record always says a Win32 service with no check
-// point or wait hint; state, exit codes and accepted controls vary.
-inline void ExpectReport(const FakeServiceManager::StatusReport& report, DWORD state, std::thread::id thread,
-                         DWORD win32ExitCode = NO_ERROR, DWORD serviceSpecificExitCode = 0,
-                         DWORD controlsAccepted = kAcceptedOnceRunning) {
-    EXPECT_TRUE(report.validHandle);
-    EXPECT_EQ(report.status.dwServiceType, 0x30u);
-    EXPECT_EQ(report.status.dwCurrentState, state);
-    EXPECT_EQ(report.status.dwControlsAccepted, controlsAccepted);
-    EXPECT_EQ(report.status.dwWin32ExitCode, win32ExitCode);
-    EXPECT_EQ(report.status.dwServiceSpecificExitCode, serviceSpecificExitCode);
-    EXPECT_EQ(report.status.dwCheckPoint, 0u);
-    EXPECT_EQ(report.status.dwWaitHint, 0u);
-    EXPECT_EQ(report.thread, thread);
+// Each status report in a line: state, check point, wait hint, accepted
+// controls, Win32 and service-specific exit codes, and who made it: the
+// service thread ("service"), the handler on the dispatcher's thread
+// ("handler"), or a thread of the host's own ("host"), then what the
+// OnStatusReport observer noted, if anything. Every report is of a Win32
+// service, on the handle the service was given.
+inline std::vector<std::string> DescribeReports(std::thread::id handlerThread = std::this_thread::get_id()) {
+    static const char* const kStates[] = {"?", "STOPPED", "START_PENDING", "STOP_PENDING", "RUNNING"};
+    std::vector<std::string> lines;
+    for (const auto& report : FakeServiceManager::StatusReports()) {
+        const SERVICE_STATUS& status = report.status;
+        EXPECT_TRUE(report.validHandle);
+        EXPECT_EQ(status.dwServiceType, 0x30u);
+        std::string who = report.thread == FakeServiceManager::ServiceThread() ? "service"
+                          : report.thread == handlerThread                     ? "handler"
+                                                                               : "host";
+        char line[160];
+        snprintf(line, sizeof line, "%s %u %u 0x%x %u/%u %s",
+                 kStates[status.dwCurrentState <= 4 ? status.dwCurrentState : 0],
+                 static_cast<unsigned>(status.dwCheckPoint), static_cast<unsigned>(status.dwWaitHint),
+                 static_cast<unsigned>(status.dwControlsAccepted), static_cast<unsigned>(status.dwWin32ExitCode),
+                 static_cast<unsigned>(status.dwServiceSpecificExitCode), who.c_str());
+        lines.push_back(report.observation.empty() ? std::string(line) : line + (" " + report.observation));
+    }
+    return lines;
 }
 
 // A test of the program as a service: fresh recording fakes, and "the

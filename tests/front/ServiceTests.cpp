@@ -7,6 +7,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "FakeEventLog.h"
 #include "FakeServiceManager.h"
@@ -14,6 +15,18 @@
 #include "ProgramTexts.h"
 #include "ScriptedModulePath.h"
 #include "ServiceExpectations.h"
+
+namespace {
+
+// Each SetDllDirectoryA: its folder, and how many dispatcher calls came before it.
+std::vector<std::pair<std::string, size_t>> dllDirectories;
+
+}  // namespace
+
+extern "C" BOOL WINAPI __wrap_SetDllDirectoryA(LPCSTR folder) {
+    dllDirectories.emplace_back(folder != nullptr ? folder : "(null)", FakeServiceManager::DispatchTables().size());
+    return TRUE;
+}
 
 namespace {
 
@@ -38,9 +51,12 @@ TEST_F(ServiceProgram, OffersItselfToTheDispatcherFirstAndFallsBackToTheConsoleO
     for (const Case& c : cases) {
         FakeServiceManager::Reset();
         FakeServiceManager::Refuse(Call::Dispatcher, c.dispatcherError);
+        dllDirectories.clear();
         std::string output;
         EXPECT_EQ(CallProgram({"Program.exe", c.command}, &output), c.exitCode) << c.dispatcherError;
         EXPECT_EQ(output, c.output) << c.dispatcherError;
+        // Before anything else, the current folder leaves the library search.
+        EXPECT_EQ(dllDirectories, (std::vector<std::pair<std::string, size_t>>{{"", 0}})) << c.dispatcherError;
 
         auto tables = FakeServiceManager::DispatchTables();
         ASSERT_EQ(tables.size(), 1u);
@@ -63,12 +79,8 @@ TEST_F(ServiceProgram, FailedStartIsReportedAsAServiceSpecificFailure) {
     EXPECT_EQ(registrations[0].serviceName, ProgramUnderTest().serviceName);
     EXPECT_EQ(registrations[0].thread, FakeServiceManager::ServiceThread());
 
-    auto reports = FakeServiceManager::StatusReports();
-    ASSERT_EQ(reports.size(), 2u);
-    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread(), NO_ERROR, 0,
-                 kAcceptedWhileStarting);
-    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1,
-                 kAcceptedWhileStarting);
+    EXPECT_EQ(DescribeReports(),
+              (std::vector<std::string>{"START_PENDING 1 30000 0x0 0/0 service", "STOPPED 0 0 0x0 1066/1 service"}));
 
     // A stopped service gets no controls, so the kernel is never stopped.
     for (const auto& delivery : FakeServiceManager::ControlDeliveries()) EXPECT_FALSE(delivery.delivered);

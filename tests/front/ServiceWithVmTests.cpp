@@ -1,7 +1,8 @@
 // A service run against the stand-in VM: the kernel starts on the
-// dispatcher's thread and is stopped from the handler on the main thread,
-// with the stop pending report before the kernel's stop and the stopped
-// report after it.
+// dispatcher's thread and is stopped on a thread of the host's own, with the
+// stop pending report before the kernel's stop and the stopped report after
+// it, from the handler when the stop is quick and from the stop thread when
+// it is not; pending states show progress every 5 s.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -28,24 +29,20 @@ class ServiceWithVm : public ServiceTest {
         FakeServiceManager::OnStatusReport([this](const SERVICE_STATUS&) {
             size_t stops = 0;
             for (const auto& call : KernelCallsOf(install.standinLog())) stops += call[1] == "stop";
-            return std::to_string(stops);
+            return "stops=" + std::to_string(stops);
         });
         std::string output;
         EXPECT_EQ(CallProgram({"Program.exe"}, &output), 0);
         EXPECT_EQ(output, "");
     }
 
-    static std::vector<std::string> StopsSeenAtEachReport() {
-        std::vector<std::string> stopsSeen;
-        for (const auto& report : FakeServiceManager::StatusReports()) stopsSeen.push_back(report.observation);
-        return stopsSeen;
-    }
-
-    // The thread that started the kernel leaves the VM before it ends.
-    void ExpectServiceThreadDetached(const std::string& startThread) {
-        auto detaches = EntriesOf(install.standinLog(), "DetachCurrentThread");
-        ASSERT_EQ(detaches.size(), 1u);
-        EXPECT_EQ(FieldOf(detaches[0], "thread"), startThread);
+    // Each thread that used the VM leaves it before it ends: the one that
+    // started the kernel, and the one that stopped it.
+    void ExpectThreadsDetached(const std::vector<std::string>& threads) {
+        std::vector<std::string> detached;
+        for (const auto& entry : EntriesOf(install.standinLog(), "DetachCurrentThread"))
+            detached.push_back(FieldOf(entry, "thread"));
+        EXPECT_EQ(detached, threads);
     }
 
     WorkingDirectoryGuard workingDirectory;
@@ -56,18 +53,14 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     FakeServiceManager::QueueControls(
         {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP});
     RunAsServiceCountingStops();
-    const std::thread::id serviceThread = FakeServiceManager::ServiceThread();
-    const std::thread::id mainThread = std::this_thread::get_id();
 
-    auto reports = FakeServiceManager::StatusReports();
-    ASSERT_EQ(reports.size(), 5u);
-    ExpectReport(reports[0], SERVICE_START_PENDING, serviceThread, NO_ERROR, 0, kAcceptedWhileStarting);
-    ExpectReport(reports[1], SERVICE_RUNNING, serviceThread);
-    ExpectReport(reports[2], SERVICE_RUNNING, mainThread);  // interrogate
-    ExpectReport(reports[3], SERVICE_STOP_PENDING, mainThread);
-    ExpectReport(reports[4], SERVICE_STOPPED, mainThread);
-    EXPECT_EQ(StopsSeenAtEachReport(), (std::vector<std::string>{"0", "0", "0", "0", "1"}));
-
+    EXPECT_EQ(DescribeReports(), (std::vector<std::string>{
+                                     "START_PENDING 1 30000 0x0 0/0 service stops=0",
+                                     "RUNNING 0 0 0x101 0/0 service stops=0",
+                                     "RUNNING 0 0 0x101 0/0 handler stops=0",  // interrogate
+                                     "STOP_PENDING 1 30000 0x0 0/0 handler stops=0",
+                                     "STOPPED 0 0 0x0 0/0 handler stops=1",
+                                 }));
     auto deliveries = FakeServiceManager::ControlDeliveries();
     ASSERT_EQ(deliveries.size(), 4u);
     EXPECT_TRUE(deliveries[0].delivered);
@@ -83,50 +76,94 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     EXPECT_EQ(FieldOf(calls[1], "ref"), "valid");
     EXPECT_TRUE(FakeEventLog::Events().empty());
     EXPECT_TRUE(EntriesOf(install.standinLog(), "WrongThreadEnv").empty());
-    ExpectServiceThreadDetached(FieldOf(calls[0], "thread"));
+    ExpectThreadsDetached({FieldOf(calls[0], "thread"), FieldOf(calls[1], "thread")});
 }
 
-// Before Windows shuts down, the service manager sends preshutdown and waits
-// for stopped: the kernel's stop runs then, as on a stop. (One start per
-// process and installation, so one test per control.)
-class ServiceControlStops : public ServiceWithVm, public ::testing::WithParamInterface<DWORD> {};
+// The whole report sequence of a service run whose kernel takes its time
+// (the stand-in sleeps in start or stop), one process each: progress every
+// 5 s from a thread of the host's own; a stop that outlasts the handler's
+// 3 s is reported stopped by the stop thread. Stop and preshutdown alike.
+struct SequenceCase {
+    const char* name;
+    const char* conf;
+    std::vector<DWORD> controls;
+    bool unaccepted;  // the controls reach the handler whatever the service accepts
+    std::vector<std::string> reports;
+    std::vector<DWORD> handlerResults;
+};
 
-TEST_P(ServiceControlStops, TheKernelBeforeReportingStopped) {
-    install.installStandinVm();
-    FakeServiceManager::QueueControls({GetParam()});
+void PrintTo(const SequenceCase& c, std::ostream* out) { *out << c.name; }
+
+class ReportSequence : public ServiceWithVm, public ::testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(ReportSequence, OfAServiceRun) {
+    install.installStandinVm(GetParam().conf);
+    FakeServiceManager::QueueControls(GetParam().controls);
+    if (GetParam().unaccepted) FakeServiceManager::DeliverUnacceptedControls();
     RunAsServiceCountingStops();
 
-    auto reports = FakeServiceManager::StatusReports();
-    ASSERT_EQ(reports.size(), 4u);
-    ExpectReport(reports[2], SERVICE_STOP_PENDING, std::this_thread::get_id());
-    ExpectReport(reports[3], SERVICE_STOPPED, std::this_thread::get_id());
-    EXPECT_EQ(StopsSeenAtEachReport(), (std::vector<std::string>{"0", "0", "0", "1"}));
-    auto deliveries = FakeServiceManager::ControlDeliveries();
-    ASSERT_EQ(deliveries.size(), 1u);
-    EXPECT_TRUE(deliveries[0].delivered);
-    EXPECT_EQ(deliveries[0].handlerResult, static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(DescribeReports(), GetParam().reports);
+    std::vector<DWORD> handlerResults;
+    for (const auto& delivery : FakeServiceManager::ControlDeliveries()) {
+        EXPECT_TRUE(delivery.delivered);
+        handlerResults.push_back(delivery.handlerResult);
+    }
+    EXPECT_EQ(handlerResults, GetParam().handlerResults);
+    std::vector<std::string> calls;
+    for (const auto& call : KernelCallsOf(install.standinLog())) calls.push_back(call[1]);
+    EXPECT_EQ(calls, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_TRUE(FakeEventLog::Events().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Controls, ServiceControlStops,
-                         ::testing::Values(static_cast<DWORD>(SERVICE_CONTROL_STOP),
-                                           static_cast<DWORD>(SERVICE_CONTROL_PRESHUTDOWN)),
-                         [](const ::testing::TestParamInfo<DWORD>& info) {
-                             return info.param == SERVICE_CONTROL_STOP ? std::string("Stop")
-                                                                       : std::string("Preshutdown");
-                         });
+const char kReportedStarting[] = "START_PENDING 1 30000 0x0 0/0 service stops=0";
+const char kReportedRunning[] = "RUNNING 0 0 0x101 0/0 service stops=0";
+const char kReportedStopAsked[] = "STOP_PENDING 1 30000 0x0 0/0 handler stops=0";
+
+INSTANTIATE_TEST_SUITE_P(
+    SlowKernels, ReportSequence,
+    ::testing::Values(
+        SequenceCase{"QuickPreshutdown",
+                     "",
+                     {SERVICE_CONTROL_PRESHUTDOWN},
+                     false,
+                     {kReportedStarting, kReportedRunning, kReportedStopAsked, "STOPPED 0 0 0x0 0/0 handler stops=1"},
+                     {NO_ERROR}},
+        SequenceCase{"SlowStart",
+                     "sleep-in-start=5500",
+                     {SERVICE_CONTROL_STOP},
+                     false,
+                     {kReportedStarting, "START_PENDING 2 30000 0x0 0/0 host stops=0", kReportedRunning,
+                      kReportedStopAsked, "STOPPED 0 0 0x0 0/0 handler stops=1"},
+                     {NO_ERROR}},
+        SequenceCase{"SlowStop",
+                     "sleep-in-stop=5500",
+                     {SERVICE_CONTROL_STOP},
+                     false,
+                     {kReportedStarting, kReportedRunning, kReportedStopAsked,
+                      "STOP_PENDING 2 30000 0x0 0/0 host stops=1", "STOPPED 0 0 0x0 0/0 host stops=1"},
+                     {NO_ERROR}},
+        SequenceCase{"SlowPreshutdown",
+                     "sleep-in-stop=3500",
+                     {SERVICE_CONTROL_PRESHUTDOWN},
+                     false,
+                     {kReportedStarting, kReportedRunning, kReportedStopAsked, "STOPPED 0 0 0x0 0/0 host stops=1"},
+                     {NO_ERROR}},
+        // The second is refused and changes nothing; the kernel is stopped once.
+        SequenceCase{"SecondStopWhileTheFirstRuns",
+                     "sleep-in-stop=3500",
+                     {SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP},
+                     true,
+                     {kReportedStarting, kReportedRunning, kReportedStopAsked, "STOPPED 0 0 0x0 0/0 host stops=1"},
+                     {NO_ERROR, ERROR_SERVICE_CANNOT_ACCEPT_CTRL}}),
+    [](const ::testing::TestParamInfo<SequenceCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped) {
     install.installStandinVm("fail=start");
     FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
     RunAsServiceCountingStops();
 
-    auto reports = FakeServiceManager::StatusReports();
-    ASSERT_EQ(reports.size(), 2u);
-    ExpectReport(reports[0], SERVICE_START_PENDING, FakeServiceManager::ServiceThread(), NO_ERROR, 0,
-                 kAcceptedWhileStarting);
-    ExpectReport(reports[1], SERVICE_STOPPED, FakeServiceManager::ServiceThread(), ERROR_SERVICE_SPECIFIC_ERROR, 1,
-                 kAcceptedWhileStarting);
-    EXPECT_EQ(StopsSeenAtEachReport(), (std::vector<std::string>{"0", "0"}));
+    EXPECT_EQ(DescribeReports(), (std::vector<std::string>{"START_PENDING 1 30000 0x0 0/0 service stops=0",
+                                                           "STOPPED 0 0 0x0 1066/1 service stops=0"}));
 
     auto events = FakeEventLog::Events();
     ASSERT_EQ(events.size(), 1u);
@@ -137,7 +174,7 @@ TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped
     auto calls = KernelCallsOf(install.standinLog());
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "start");
-    ExpectServiceThreadDetached(FieldOf(calls[0], "thread"));
+    ExpectThreadsDetached({FieldOf(calls[0], "thread")});
 }
 
 // The VM may end the process itself, on any of its threads: its hook then
@@ -146,13 +183,14 @@ TEST_F(ServiceWithVm, KernelThatThrowsOnStartIsReportedAsAFailureAndNeverStopped
 // runs in a child process; what the service reported is written down there
 // as it happens ("status <state> <win32> <specific> <accepted>", "event
 // <type> <id> <message>" and the detail), with the process id and the
-// program's directory made {pid} and {bin}.
+// program's directory made {pid} and {bin}. The temp folder is {bin}\temp.
 struct VmEndingCase {
     const char* name;
     const char* conf;
     std::vector<DWORD> controls;
     int exitCode;
     std::string transcript;
+    std::string initFile = "";
 };
 
 void PrintTo(const VmEndingCase& c, std::ostream* out) { *out << c.name; }
@@ -170,11 +208,13 @@ class VmEndsTheProcess : public ServiceWithVm, public ::testing::WithParamInterf
 
     // The service run, in the child: each report written down as it is made.
     void RunWritingDown() {
+        setenv("TMP", (install.bin() / "temp").c_str(), 1);
         FakeServiceManager::OnStatusReport([](const SERVICE_STATUS& status) {
-            fprintf(stderr, "status %u %u %u 0x%x\n", static_cast<unsigned>(status.dwCurrentState),
+            fprintf(stderr, "status %u %u %u 0x%x %u %u\n", static_cast<unsigned>(status.dwCurrentState),
                     static_cast<unsigned>(status.dwWin32ExitCode),
                     static_cast<unsigned>(status.dwServiceSpecificExitCode),
-                    static_cast<unsigned>(status.dwControlsAccepted));
+                    static_cast<unsigned>(status.dwControlsAccepted), static_cast<unsigned>(status.dwCheckPoint),
+                    static_cast<unsigned>(status.dwWaitHint));
             return std::string();
         });
         FakeEventLog::OnEvent([this](const RecordedEvent& event) {
@@ -192,90 +232,150 @@ class VmEndsTheProcess : public ServiceWithVm, public ::testing::WithParamInterf
 
 TEST_P(VmEndsTheProcess, WithOneEventAndOneFinalReport) {
     install.installStandinVm(GetParam().conf);
+    if (!GetParam().initFile.empty()) install.writeInitFile("alder.init", GetParam().initFile);
+    std::filesystem::create_directories(install.bin() / "temp");
+    std::filesystem::create_directories(install.root() / "crashes");
     EXPECT_EXIT(RunWritingDown(), ::testing::ExitedWithCode(GetParam().exitCode), ::testing::Eq(GetParam().transcript));
 }
 
-const char kStartPending[] = "status 2 0 0 0x1\n";
-const char kRunning[] = "status 4 0 0 0x101\n";
-const char kStopPending[] = "status 3 0 0 0x101\n";
-const char kStartFailed[] = "status 1 1066 1 0x1\n";
+const char kStartPending[] = "status 2 0 0 0x0 1 30000\n";
+const char kRunning[] = "status 4 0 0 0x101 0 0\n";
+const char kStopPending[] = "status 3 0 0 0x0 1 30000\n";
+const char kStartFailed[] = "status 1 1066 1 0x0 0 0\n";
+const char kStopped[] = "status 1 0 0 0x0 0 0\n";
 const char kOptionsHanded[] =
     "The VM was handed these options:\n-Dapplication.home=..\n-Djava.library.path=..\\lib\n"
     "-Xbootclasspath/p:\nvfprintf\nexit\nabort\n";
+const char kAborted[] =
+    "event 1 4 The Java VM aborted\n"
+    "The Java VM aborted while the kernel was running.\n"
+    "What it printed last:\n# A fatal error has been detected by the stand-in VM\n";
+const char kLookedFor[] = "looked for {bin}\\hs_err_pid{pid}.log and {bin}\\temp\\hs_err_pid{pid}.log\n";
+const char kReportInBin[] = "Its error report: {bin}\\hs_err_pid{pid}.log\n";
+const char kReportInTemp[] = "Its error report: {bin}\\temp\\hs_err_pid{pid}.log\n";
+const char kReportAtErrorFile[] = "Its error report: {bin}\\..\\crashes\\crash_pid{pid}.log\n";
 const char kHeapNotReserved[] =
     "The VM printed:\nError occurred during initialization of VM\n"
     "Could not reserve enough space for 3145728KB object heap\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Hooks, VmEndsTheProcess,
-    ::testing::Values(
-        VmEndingCase{"AbortWhileCreated",
-                     "fail=create-abort",
-                     {},
-                     1,
-                     std::string(kStartPending) +
-                         "event 1 2 Error creating JVM\n"
-                         "The Java VM ended the process while it was being created, by aborting.\n" +
-                         kHeapNotReserved + kOptionsHanded + kStartFailed},
-        VmEndingCase{"ExitWhileCreated",
-                     "fail=create-exit\nsay=Error: Could not create the Java Virtual Machine.",
-                     {},
-                     1,
-                     std::string(kStartPending) +
-                         "event 1 2 Error creating JVM\n"
-                         "The Java VM ended the process while it was being created, with exit code 1.\n"
-                         "The VM printed:\nError: Could not create the Java Virtual Machine.\n" +
-                         kOptionsHanded + kStartFailed},
-        VmEndingCase{"ExitInStart",
-                     "exit-in-start=3",
-                     {},
-                     3,
-                     std::string(kStartPending) +
-                         "event 1 2 Exception occurs starting up the Kernel\n"
-                         "The Java VM ended the process during the kernel's start, with exit code 3.\n" +
-                         kStartFailed},
-        VmEndingCase{"ExitZeroWhileRunning",
-                     "exit-after-start=0",
-                     {},
-                     0,
-                     std::string(kStartPending) + kRunning +
-                         "event 4 4 The Java VM ended the process\n"
-                         "The Java VM ended the process with exit code 0 while the kernel was running.\n"
-                         "What it printed last:\nstand-in: exiting with code 0\n"
-                         "status 1 0 0 0x101\n"},
-        VmEndingCase{"ExitSevenWhileRunning",
-                     "exit-after-start=7",
-                     {},
-                     7,
-                     std::string(kStartPending) + kRunning +
-                         "event 1 4 The Java VM ended the process\n"
-                         "The Java VM ended the process with exit code 7 while the kernel was running.\n"
-                         "What it printed last:\nstand-in: exiting with code 7\n"
-                         "status 1 1066 7 0x101\n"},
-        // A crash for the service manager: no final report at all.
-        VmEndingCase{"AbortWhileRunning",
-                     "abort-after-start",
-                     {},
-                     1,
-                     std::string(kStartPending) + kRunning +
-                         "event 1 4 The Java VM aborted\n"
-                         "The Java VM aborted while the kernel was running.\n"
-                         "What it printed last:\n# A fatal error has been detected by the stand-in VM\n"
-                         "Its error report, hs_err_pid{pid}.log, is normally in {bin}, the program's directory.\n"},
-        // The stop was asked for: a clean stop, whatever the code.
-        VmEndingCase{"ExitZeroInStop",
-                     "exit-in-stop=0",
-                     {SERVICE_CONTROL_STOP},
-                     0,
-                     std::string(kStartPending) + kRunning + kStopPending + "status 1 0 0 0x101\n"},
-        VmEndingCase{"ExitFiveInStop",
-                     "exit-in-stop=5",
-                     {SERVICE_CONTROL_PRESHUTDOWN},
-                     5,
-                     std::string(kStartPending) + kRunning + kStopPending +
-                         "event 1 4 The Java VM ended the process\n"
-                         "The Java VM ended the process with exit code 5 while the kernel's stop ran.\n"
-                         "status 1 0 0 0x101\n"}),
+    ::testing::Values(VmEndingCase{"AbortWhileCreated",
+                                   "fail=create-abort",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) +
+                                       "event 1 2 Error creating JVM\n"
+                                       "The Java VM ended the process while it was being created, by aborting.\n" +
+                                       kHeapNotReserved + kOptionsHanded + kStartFailed},
+                      VmEndingCase{"ExitWhileCreated",
+                                   "fail=create-exit\nsay=Error: Could not create the Java Virtual Machine.",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) +
+                                       "event 1 2 Error creating JVM\n"
+                                       "The Java VM ended the process while it was being created, with exit code 1.\n"
+                                       "The VM printed:\nError: Could not create the Java Virtual Machine.\n" +
+                                       kOptionsHanded + kStartFailed},
+                      VmEndingCase{"ExitInStart",
+                                   "exit-in-start=3",
+                                   {},
+                                   3,
+                                   std::string(kStartPending) +
+                                       "event 1 2 Exception occurs starting up the Kernel\n"
+                                       "The Java VM ended the process during the kernel's start, with exit code 3.\n" +
+                                       kStartFailed},
+                      VmEndingCase{"ExitZeroWhileRunning",
+                                   "exit-after-start=0",
+                                   {},
+                                   0,
+                                   std::string(kStartPending) + kRunning +
+                                       "event 4 4 The Java VM ended the process\n"
+                                       "The Java VM ended the process with exit code 0 while the kernel was running.\n"
+                                       "What it printed last:\nstand-in: exiting with code 0\n" +
+                                       kStopped},
+                      VmEndingCase{"ExitSevenWhileRunning",
+                                   "exit-after-start=7",
+                                   {},
+                                   7,
+                                   std::string(kStartPending) + kRunning +
+                                       "event 1 4 The Java VM ended the process\n"
+                                       "The Java VM ended the process with exit code 7 while the kernel was running.\n"
+                                       "What it printed last:\nstand-in: exiting with code 7\n"
+                                       "status 1 1066 7 0x0 0 0\n"},
+                      // A crash for the service manager: no final report at all.
+                      VmEndingCase{"AbortWhileRunning",
+                                   "abort-after-start",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning + kAborted +
+                                       "Its error report was not found; " + kLookedFor},
+                      // Where the VM wrote its error report: the working folder, the temp
+                      // folder where it cannot write there, or its -XX:ErrorFile.
+                      VmEndingCase{"AbortWithReportInTheWorkingFolder",
+                                   "abort-after-start\ncrash-report",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning + kAborted + kReportInBin},
+                      VmEndingCase{"AbortWithReportInTheTempFolder",
+                                   "abort-after-start\ncrash-report=temp",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning + kAborted + kReportInTemp},
+                      VmEndingCase{"AbortWithReportAtItsErrorFile",
+                                   "abort-after-start\ncrash-report",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning + kAborted + kReportAtErrorFile,
+                                   "-XX:ErrorFile=..\\crashes\\crash_pid%p.log\n"},
+                      // The stop was asked for: a clean stop, whatever the code.
+                      VmEndingCase{"ExitZeroInStop",
+                                   "exit-in-stop=0",
+                                   {SERVICE_CONTROL_STOP},
+                                   0,
+                                   std::string(kStartPending) + kRunning + kStopPending + kStopped},
+                      VmEndingCase{"ExitFiveInStop",
+                                   "exit-in-stop=5",
+                                   {SERVICE_CONTROL_PRESHUTDOWN},
+                                   5,
+                                   std::string(kStartPending) + kRunning + kStopPending +
+                                       "event 1 4 The Java VM ended the process\n"
+                                       "The Java VM ended the process with exit code 5 while the kernel's stop ran.\n" +
+                                       kStopped},
+                      // The VM ends the process while a start or stop takes its time:
+                      // progress until then, and the hook's one report last.
+                      VmEndingCase{"ExitInSlowStart",
+                                   "sleep-in-start=5500\nexit-in-start=3",
+                                   {},
+                                   3,
+                                   std::string(kStartPending) + "status 2 0 0 0x0 2 30000\n" +
+                                       "event 1 2 Exception occurs starting up the Kernel\n"
+                                       "The Java VM ended the process during the kernel's start, with exit code 3.\n" +
+                                       kStartFailed},
+                      VmEndingCase{"ExitInSlowStop",
+                                   "sleep-in-stop=3500\nexit-in-stop=5",
+                                   {SERVICE_CONTROL_STOP},
+                                   5,
+                                   std::string(kStartPending) + kRunning + kStopPending +
+                                       "event 1 4 The Java VM ended the process\n"
+                                       "The Java VM ended the process with exit code 5 while the kernel's stop ran.\n" +
+                                       kStopped},
+                      // The end, once claimed, is claimed: a VM that ends the process after
+                      // the stop returned, or aborts on its way out, adds nothing.
+                      VmEndingCase{"ExitAfterStop",
+                                   "exit-after-stop=6",
+                                   {SERVICE_CONTROL_STOP},
+                                   6,
+                                   std::string(kStartPending) + kRunning + kStopPending + kStopped},
+                      VmEndingCase{"AbortAfterExit",
+                                   "exit-after-start=7\nabort-after-exit",
+                                   {},
+                                   1,
+                                   std::string(kStartPending) + kRunning +
+                                       "event 1 4 The Java VM ended the process\n"
+                                       "The Java VM ended the process with exit code 7 while the kernel was running.\n"
+                                       "What it printed last:\nstand-in: exiting with code 7\n"
+                                       "status 1 1066 7 0x0 0 0\n"}),
     [](const ::testing::TestParamInfo<VmEndingCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

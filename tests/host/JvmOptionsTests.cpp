@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -73,34 +74,6 @@ TEST_F(JvmOptionsTest, ListIsTheFixedOptionsTheInitFileTheBootClassPathThenTheHo
                                                                    {"exit", &exit},
                                                                    {"abort", &abort}}));
     Release(list);
-}
-
-// What a log may show of an option: a property whose name says it holds a
-// secret keeps its name only.
-TEST(SecretOptionTest, ShowsTheNameOfASecretPropertyButNotItsValue) {
-    const struct {
-        const char* option;
-        const char* shown;
-    } cases[] = {
-        {"-Djavax.net.ssl.keyStorePassword=changeit", "-Djavax.net.ssl.keyStorePassword="},
-        {"-Ddb.PASSWD=x", "-Ddb.PASSWD="},
-        {"-Dsmtp.pwd=", "-Dsmtp.pwd="},
-        {"-Dclient_Secret=a=b", "-Dclient_Secret="},
-        {"-Dauth.token=t", "-Dauth.token="},
-        {"-Daws.credentials.file=c", "-Daws.credentials.file="},
-        {"-Dservice.apiKey=k", "-Dservice.apiKey="},
-        {"-Dnote=password", nullptr},        // the name decides, not the value
-        {"-Dpassword", nullptr},             // no value to hide
-        {"-Xpassword=x", nullptr},           // not a property
-        {"-Dapi.key=k", nullptr},            // "apikey" in one word only
-        {"-Dapplication.home=..", nullptr},  // nothing secret
-    };
-    for (const auto& c : cases) {
-        size_t shown = ShownSecretOptionLength(c.option);
-        EXPECT_EQ(shown == 0 ? std::string("(whole)") : std::string(c.option, shown),
-                  c.shown == nullptr ? std::string("(whole)") : std::string(c.shown))
-            << c.option;
-    }
 }
 
 TEST_F(JvmOptionsTest, ReleasingTheBootClassPathLeavesNoPointerToIt) {
@@ -258,6 +231,178 @@ TEST_F(JvmOptionsTest, InitFileIsLookedUpInTheModuleDirectoryNotTheStartDirector
     elsewhere.writeInitFile("alder.init", "-Dwrong=1\n");
     ASSERT_EQ(chdir(elsewhere.bin().c_str()), 0);
     EXPECT_EQ(BuildTexts().size(), 3u);
+}
+
+// ------------------------------------------------------------ how the file is read
+
+// One piece as the reader tells it: "line.piece fate[ cut][ goes-on][ bom]",
+// then its text, or its length when long.
+std::string Described(const InitFilePiece& piece) {
+    static const char* const kFates[] = {"option", "ignored", "past-last", "utf16"};
+    std::string text = piece.text;
+    std::string described = std::to_string(piece.line) + "." + std::to_string(piece.piece) + " " + kFates[piece.fate];
+    if (piece.cut) described += " cut";
+    if (piece.textGoesOn) described += " goes-on";
+    if (piece.byteOrderMark) described += " bom";
+    return described + (text.size() > 40 ? " (" + std::to_string(text.size()) + " bytes)" : " " + text);
+}
+
+void RecordPiece(const InitFilePiece& piece, void* context) {
+    static_cast<std::vector<std::string>*>(context)->push_back(Described(piece));
+}
+
+std::string Described(const InitFileMisreadings& m) {
+    std::string described;
+    if (m.utf16) described += "utf16 lines=" + std::to_string(m.utf16Lines) + ";";
+    if (m.optionBehindByteOrderMark) described += "bom;";
+    if (m.optionsPastLast > 0)
+        described += "past=" + std::to_string(m.optionsPastLast) + " from " + std::to_string(m.firstLinePastLast) + ";";
+    if (m.cutLines > 0) {
+        described += "cut=" + std::to_string(m.cutLines);
+        for (int i = 0; i < m.cutLines && i < kMostCutLinesNamed; ++i)
+            described += " " + std::to_string(m.cutLineNumbers[i]);
+        described += ";";
+    }
+    return described;
+}
+
+struct Reading {
+    std::vector<std::string> options;
+    std::vector<std::string> pieces;
+    std::string misreadings;
+};
+
+Reading Read(const std::string& bytes, int capacity = MaxInitFileOptions) {
+    FILE* file = tmpfile();
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    rewind(file);
+    Reading reading;
+    InitFileObserver observer = {RecordPiece, &reading.pieces};
+    InitFileMisreadings misreadings;
+    memset(&misreadings, 0xAB, sizeof misreadings);  // every field must be set
+    std::vector<char*> options(static_cast<size_t>(capacity));
+    int count = ReadInitFileOptions(file, options.data(), capacity, &observer, &misreadings);
+    fclose(file);
+    for (int i = 0; i < count; ++i) {
+        reading.options.emplace_back(options[static_cast<size_t>(i)]);
+        free(options[static_cast<size_t>(i)]);
+    }
+    reading.misreadings = Described(misreadings);
+    return reading;
+}
+
+// An option line of `length` bytes before its line feed.
+std::string OptionLine(size_t length) { return "-D" + std::string(length - 2, 'x'); }
+
+struct ReadingCase {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> options;
+    std::vector<std::string> pieces;
+    std::string misreadings;
+};
+
+// A piece is cut when its line goes on past it, if only by its line end;
+// the start reads a line otherwise than it says only when text goes on.
+TEST(InitFileReading, TellsEachPieceAndWhereTheStartReadsOtherwiseThanTheFileSays) {
+    std::string fiftyTwo = "# options\n";
+    for (int i = 1; i <= 52; ++i) fiftyTwo += "-Do" + std::to_string(i) + "\n";
+    std::string sevenCut;
+    for (int i = 0; i < 7; ++i) sevenCut += OptionLine(520) + "\n";
+    const ReadingCase cases[] = {
+        {"509 bytes",
+         OptionLine(509) + "\n-Dnext\n",
+         {OptionLine(509), "-Dnext"},
+         {"1.1 option (510 bytes)", "2.1 option -Dnext\n"},
+         ""},
+        {"510 bytes: the line feed fills the piece",
+         OptionLine(510) + "\n-Dnext\n",
+         {OptionLine(510), "-Dnext"},
+         {"1.1 option (511 bytes)", "2.1 option -Dnext\n"},
+         ""},
+        {"511 bytes: only the line feed is cut off",
+         OptionLine(511) + "\n-Dnext\n",
+         {OptionLine(511), "-Dnext"},
+         {"1.1 option cut (511 bytes)", "1.2 ignored \n", "2.1 option -Dnext\n"},
+         ""},
+        {"512 bytes: one byte of text is cut off",
+         OptionLine(512) + "\n-Dnext\n",
+         {OptionLine(511), "-Dnext"},
+         {"1.1 option cut goes-on (511 bytes)", "1.2 ignored x\n", "2.1 option -Dnext\n"},
+         "cut=1 1;"},
+        {"511 bytes and more than a piece of whitespace",
+         OptionLine(511) + std::string(600, ' ') + "\r\n-Dnext",
+         {OptionLine(511), "-Dnext"},
+         {"1.1 option cut (511 bytes)", "1.2 ignored cut (511 bytes)", "1.3 ignored (91 bytes)", "2.1 option -Dnext"},
+         ""},
+        {"511 bytes, blanks, then a NUL before more bytes",
+         OptionLine(511) + std::string("  \0junk\n", 8),
+         {OptionLine(511)},
+         {"1.1 option cut (511 bytes)", "1.2 ignored   "},
+         ""},
+        {"a NUL ends the text before the cut",
+         std::string("-Da\0", 4) + std::string(600, 'x') + "\n",
+         {"-Da"},
+         {"1.1 option cut -Da", "1.2 ignored (94 bytes)"},
+         ""},
+        {"a comment whose rest makes an option",
+         std::string(511, '#') + "-Dsneaky\n-Dnext\n",
+         {"-Dsneaky", "-Dnext"},
+         {"1.1 ignored cut goes-on (511 bytes)", "1.2 option -Dsneaky\n", "2.1 option -Dnext\n"},
+         "cut=1 1;"},
+        {"seven cut lines, five named", sevenCut, std::vector<std::string>(7, OptionLine(511)),
+         [] {
+             std::vector<std::string> pieces;
+             for (int i = 1; i <= 7; ++i) {
+                 pieces.push_back(std::to_string(i) + ".1 option cut goes-on (511 bytes)");
+                 pieces.push_back(std::to_string(i) + ".2 ignored xxxxxxxxx\n");
+             }
+             return pieces;
+         }(),
+         "cut=7 1 2 3 4 5;"},
+        {"a byte-order mark hides an option",
+         "\xEF\xBB\xBF-Xmx1g\n-Xss1m\n",
+         {"-Xss1m"},
+         {"1.1 ignored bom \xEF\xBB\xBF-Xmx1g\n", "2.1 option -Xss1m\n"},
+         "bom;"},
+        {"options past the 50th", fiftyTwo,
+         [] {
+             std::vector<std::string> options;
+             for (int i = 1; i <= 50; ++i) options.push_back("-Do" + std::to_string(i));
+             return options;
+         }(),
+         [] {
+             std::vector<std::string> pieces = {"1.1 ignored # options\n"};
+             for (int i = 1; i <= 52; ++i)
+                 pieces.push_back(std::to_string(i + 1) + ".1 " + (i <= 50 ? "option" : "past-last") + " -Do" +
+                                  std::to_string(i) + "\n");
+             return pieces;
+         }(),
+         "past=2 from 52;"},
+        {"UTF-16 with its byte-order mark",
+         "\xFF\xFE" + Installation::Utf16("-Xmx2g\r\n\r\n-Da=1\r\n"),
+         {},
+         {"1.1 utf16 -Xmx2g\r\n", "2.1 utf16 \r\n", "3.1 utf16 -Da=1\r\n"},
+         "utf16 lines=3;"},
+        // Without a mark its first line begins with "-": still no option.
+        {"UTF-16 without a byte-order mark",
+         Installation::Utf16("-Xmx2g\n-Dcaf\xE9=1\n") + "\x0A",
+         {},
+         {"1.1 utf16 -Xmx2g\n", "2.1 utf16 -Dcaf\xC3\xA9=1\n"},
+         "utf16 lines=2;"},
+        {"UTF-16 of only its byte-order mark", "\xFF\xFE", {}, {}, "utf16 lines=0;"},
+        {"a UTF-16 line longer than a piece is shown in part",
+         "\xFF\xFE" + Installation::Utf16(OptionLine(600)),
+         {},
+         {"1.1 utf16 (511 bytes)"},
+         "utf16 lines=1;"},
+    };
+    for (const ReadingCase& c : cases) {
+        Reading reading = Read(c.bytes);
+        EXPECT_EQ(reading.options, c.options) << c.name;
+        EXPECT_EQ(reading.pieces, c.pieces) << c.name;
+        EXPECT_EQ(reading.misreadings, c.misreadings) << c.name;
+    }
 }
 
 TEST(ReadInitFileOptions, StopsAtCapacity) {

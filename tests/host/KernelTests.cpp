@@ -20,10 +20,11 @@ const char kKernelClass[] = "com/halvern/alder/service/ServerKernel";
 
 struct DriverRun {
     int exitCode = -1;
-    std::vector<std::string> output;   // the driver's lines
-    std::vector<std::string> log;      // standin.log
-    std::vector<std::string> reports;  // the messages of the event-log entries
-    std::vector<std::string> details;  // and their details, line breaks as "\n"
+    std::vector<std::string> output;    // the driver's lines
+    std::vector<std::string> log;       // standin.log
+    std::vector<std::string> reports;   // the messages of the event-log entries
+    std::vector<std::string> details;   // and their details, line breaks as "\n"
+    std::vector<std::string> warnings;  // the warnings: message, then detail after a "|"
 
     std::string field(const std::string& key) const {
         for (const std::string& line : output)
@@ -63,6 +64,10 @@ class KernelTest : public ::testing::Test {
         for (const std::string& line : run.output) {
             if (line.rfind("report\t", 0) != 0) continue;
             StandinEntry fields = EntriesOf({line}, "report")[0];
+            if (line.rfind("report\tAlderSvc\t2\t1\t6\t", 0) == 0 && fields.size() == 7) {
+                run.warnings.push_back(fields[5] + "|" + fields[6]);
+                continue;
+            }
             bool wellFormed = fields.size() == 7 && line.rfind("report\tAlderSvc\t1\t1\t2\t", 0) == 0;
             run.reports.push_back(wellFormed ? fields[5] : "malformed: " + line);
             run.details.push_back(wellFormed ? fields[6] : "");
@@ -344,6 +349,49 @@ TEST_F(KernelTest, ThrowingStartIsCheckedRightAfterTheCall) {
     ASSERT_NE(start + 1, run.log.end());
     EXPECT_EQ(*(start + 1), "ExceptionCheck\tresult=1");
     EXPECT_EQ(run.field("exceptionPending"), "0");
+}
+
+// ------------------------------------------------------------ the init file
+
+// Where the start reads the init file otherwise than it is written, it
+// warns once, naming each case, and goes on.
+TEST_F(KernelTest, AnInitFileReadOtherwiseThanWrittenIsWarnedOfOnceAndTheStartGoesOn) {
+    const std::string cutLine = "-Dcut=" + std::string(600, 'x') + "\n";
+    std::string everyCase = "\xEF\xBB\xBF-Xmx1g\n";  // line 1
+    for (int line = 2; line <= 7; ++line) everyCase += cutLine;
+    for (int line = 8; line <= 54; ++line) everyCase += "-Dline=" + std::to_string(line) + "\n";  // 51st from 52 on
+    std::string oneOfEach = cutLine;
+    for (int line = 2; line <= 51; ++line) oneOfEach += "-Dline=" + std::to_string(line) + "\n";
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string warning;  // after the file's path, line breaks as "\\n"; "" for none
+    };
+    const Case cases[] = {
+        {"UTF-16", "\xFF\xFE" + Installation::Utf16("-Xmx64m\r\n-Da=b\r\n"),
+         "saved as UTF-16: the start reads none of its 2 lines; save it as ANSI"},
+        {"every other case, several times", everyCase,
+         "line 1 begins with a byte-order mark (UTF-8), which hides its option\\n"
+         "3 options past the 50th are ignored, from line 52 on\\n"
+         "lines 2, 3, 4, 5, 6 and 1 more are longer than 511 bytes: the start reads the bytes of each past the 511th "
+         "as lines of their own"},
+        {"one line past the 50th, one line cut", oneOfEach,
+         "1 option past the 50th is ignored, on line 51\\n"
+         "line 1 is longer than 511 bytes: the start reads its bytes past the 511th as lines of their own"},
+        {"read as written: 511 bytes, then the line end", "-Dv=" + std::string(507, 'v') + "\r\n-Da=b", ""},
+    };
+    install_.installStandinVm();
+    for (const Case& c : cases) {
+        WriteInitFile(c.file);
+        DriverRun run = Run("start");
+        EXPECT_EQ(run.field("started"), "1") << c.name;
+        EXPECT_TRUE(run.reports.empty()) << c.name;
+        std::vector<std::string> expected;
+        if (!c.warning.empty())
+            expected.push_back("The init file is not read as it is written|" + install_.moduleDirectory() +
+                               "alder.init\\n" + c.warning);
+        EXPECT_EQ(run.warnings, expected) << c.name;
+    }
 }
 
 // ------------------------------------------------------------ a full run

@@ -298,6 +298,72 @@ TEST_P(RealJvmTest, ThrowingStaticInitializerIsDescribedWithItsCauseAndTrace) {
     ExpectNoJniComplaint(run);
 }
 
+// The VM crashes while the kernel's stop runs, a write to address 8: the
+// abort event names the error report HotSpot wrote, where it wrote it: the
+// working folder, or -XX:ErrorFile with its %p the process id.
+TEST_P(RealJvmTest, CrashNamesWhereTheVmWroteItsErrorReport) {
+    const fs::path crashes = install_.root() / "crashes";
+    fs::create_directories(crashes);
+    struct Case {
+        std::string option;
+        fs::path folder;
+        std::string shownFolder;  // as the event names it
+    };
+    const Case cases[] = {
+        {"", install_.bin(), Installation::WindowsForm(install_.bin().string()) + "\\"},
+        {"-XX:ErrorFile=" + crashes.string() + "/vm_%p_crash.log\n", crashes, crashes.string() + "/"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(install_.server() / "jvm.dll");
+        fs::remove(install_.jarDirectory() / "kernel.jar");
+        initFile_ = "-Xcheck:jni\r\n-XX:-CreateCoredumpOnCrash\n" + c.option;
+        KernelRun run = RunKernel("crashingstop", "service");
+        SCOPED_TRACE(c.option + Transcript(run));
+        EXPECT_NE(run.exitCode, 0);
+        std::vector<std::string> written;
+        for (const fs::directory_entry& entry : fs::directory_iterator(c.folder))
+            if (entry.path().extension() == ".log") written.push_back(entry.path().filename().string());
+        ASSERT_EQ(written.size(), 1u) << "HotSpot wrote no error report, or more than one";
+        EXPECT_EQ(run.reports(), std::vector<std::string>{"The Java VM aborted"});
+        const std::string detail = DetailOf(run);
+        const std::string place = "\\nIts error report: " + c.shownFolder + written[0];
+        EXPECT_EQ(detail.rfind("The Java VM aborted while the kernel's stop ran.", 0), 0u) << detail;
+        EXPECT_EQ(detail.substr(detail.size() - std::min(detail.size(), place.size())), place) << detail;
+        fs::remove(c.folder / written[0]);
+    }
+}
+
+// A keystore password never shows in a detail: not in -Xlog:arguments'
+// jvm_args line, which Java 25 prints (Java 17 prints none), in what the VM
+// printed before the kernel's start ended the process; not in the text of
+// an exception that the kernel's start threw.
+TEST_P(RealJvmTest, KeystorePasswordIsMaskedInWhatTheVmPrintedAndInExceptionText) {
+    const std::string password = "Kz9-keystore-Pw";
+    const bool logsJvmArgs = std::string(GetParam().name) != "OpenJdk17";
+    const struct {
+        const char* variant;
+        std::vector<std::string> shown;
+    } cases[] = {
+        {"exitingstart", logsJvmArgs ? std::vector<std::string>{"\\nThe VM printed:\\n[",
+                                                                "[info][arguments] jvm_args: -Dapplication.home=.. "
+                                                                "-Djava.library.path=..\\lib -Xlog:arguments "
+                                                                "-Djavax.net.ssl.keyStorePassword=**** "}
+                                     : std::vector<std::string>{"with exit code 3."}},
+        {"secretthrowing", {"java.lang.IllegalStateException: keystore refused the password ****\\n"}},
+    };
+    initFile_ = "-Xlog:arguments\n-Djavax.net.ssl.keyStorePassword=" + password + "\n";
+    for (const auto& c : cases) {
+        fs::remove(install_.server() / "jvm.dll");
+        fs::remove(install_.jarDirectory() / "kernel.jar");
+        KernelRun run = RunKernel(c.variant, "service");
+        SCOPED_TRACE(std::string(c.variant) + "\n" + Transcript(run));
+        EXPECT_EQ(run.reports(), std::vector<std::string>{"Exception occurs starting up the Kernel"});
+        std::string detail = DetailOf(run);
+        for (const std::string& shown : c.shown) EXPECT_NE(detail.find(shown), std::string::npos) << detail;
+        EXPECT_EQ(detail.find(password), std::string::npos) << detail;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdks, RealJvmTest, ::testing::ValuesIn(kJdks),
                          [](const ::testing::TestParamInfo<Jdk>& info) { return std::string(info.param.name); });
 

@@ -23,7 +23,9 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <errno.h>
 #include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -550,6 +552,7 @@ typedef void(JNICALL* AbortHook)(void);
 PrintHook printHook;
 ExitHook exitHook;
 AbortHook abortHook;
+std::string errorFilePattern;  // -XX:ErrorFile, the last one given
 
 void TakeHooks(const JavaVMInitArgs* args) {
     for (jint i = 0; i < args->nOptions; ++i) {
@@ -559,6 +562,7 @@ void TakeHooks(const JavaVMInitArgs* args) {
         if (strcmp(text, "vfprintf") == 0) printHook = reinterpret_cast<PrintHook>(function);
         if (strcmp(text, "exit") == 0) exitHook = reinterpret_cast<ExitHook>(function);
         if (strcmp(text, "abort") == 0) abortHook = reinterpret_cast<AbortHook>(function);
+        if (strncmp(text, "-XX:ErrorFile=", 14) == 0) errorFilePattern = text + 14;
     }
 }
 
@@ -575,16 +579,73 @@ void Print(const char* format, ...) {
 
 // The VM ends the process: the hook first, then the process ends at once
 // (no static destructors run under the host's other threads).
-[[noreturn]] void ExitVm(int code) {
-    Log({"VmExit", "code=" + std::to_string(code), ThreadField()});
-    if (exitHook != nullptr) exitHook(code);
-    _Exit(code);
+// HotSpot's name for its error report: %p is the process id, %% a percent sign.
+std::string ExpandedReportName(const std::string& pattern) {
+#ifdef _WIN32
+    std::string pid = std::to_string(GetCurrentProcessId());
+#else
+    std::string pid = std::to_string(getpid());
+#endif
+    std::string name;
+    for (size_t at = 0; at < pattern.size(); ++at) {
+        if (pattern[at] == '%' && at + 1 < pattern.size() && (pattern[at + 1] == 'p' || pattern[at + 1] == '%')) {
+            name += pattern[++at] == 'p' ? pid : "%";
+        } else {
+            name += pattern[at] == '\\' ? kSeparator : pattern[at];
+        }
+    }
+    return name;
+}
+
+std::string TempFolder() {
+#ifdef _WIN32
+    char buffer[MAX_PATH + 1];
+    DWORD length = GetTempPathA(sizeof buffer, buffer);
+    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+#else
+    const char* folder = getenv("TMP");
+    if (folder == nullptr || folder[0] == '\0') folder = getenv("TEMP");
+    if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
+    return std::string(folder) + "/";
+#endif
+}
+
+// A fatal error's report, written before the abort hook is called, as
+// HotSpot does: "crash-report" where HotSpot writes it first (-XX:ErrorFile,
+// else the working directory), "crash-report=temp" in the temp folder, where
+// HotSpot writes it when it cannot write there.
+void WriteCrashReport() {
+    std::string path;
+    if (Configured("crash-report=temp")) {
+        path = TempFolder() + ExpandedReportName("hs_err_pid%p.log");
+    } else if (Configured("crash-report")) {
+        path = errorFilePattern.empty() ? CurrentDirectory() + kSeparator + ExpandedReportName("hs_err_pid%p.log")
+                                        : ExpandedReportName(errorFilePattern);
+    } else {
+        return;
+    }
+    FILE* report = fopen(path.c_str(), "wb");
+    if (report != nullptr) {
+        fputs("# A fatal error has been detected by the stand-in VM\n", report);
+        fclose(report);
+    }
+    Log({"CrashReport", path, report != nullptr ? "written" : "failed"});
 }
 
 [[noreturn]] void AbortVm() {
     Log({"VmAbort", ThreadField()});
+    WriteCrashReport();
     if (abortHook != nullptr) abortHook();
     _Exit(1);
+}
+
+// With abort-after-exit the VM crashes on its way out: the exit hook, then
+// the abort hook, as a VM does whose exit fails.
+[[noreturn]] void ExitVm(int code) {
+    Log({"VmExit", "code=" + std::to_string(code), ThreadField()});
+    if (exitHook != nullptr) exitHook(code);
+    if (Configured("abort-after-exit")) AbortVm();
+    _Exit(code);
 }
 
 // A heap HotSpot cannot reserve: its two lines, the size through the
@@ -607,15 +668,22 @@ bool ConfNumber(const std::string& key, int* number) {
     return true;
 }
 
-// A thread of the VM's own that ends the process a moment after the start.
-[[noreturn]] void EndAfterAMoment() {
+void SleepMilliseconds(int milliseconds) {
 #ifdef _WIN32
-    Sleep(300);
+    Sleep(static_cast<DWORD>(milliseconds));
 #else
-    usleep(300 * 1000);
+    struct timespec left = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 #endif
+}
+
+// A thread of the VM's own that ends the process a moment after the
+// kernel's start or stop (method) returned.
+[[noreturn]] void EndAfterAMoment(const char* method) {
+    SleepMilliseconds(300);
     int code = 0;
-    if (ConfNumber("exit-after-start", &code)) {
+    if (ConfNumber(std::string("exit-after-") + method, &code)) {
         Print("stand-in: exiting with code %d\n", code);
         ExitVm(code);
     }
@@ -624,27 +692,32 @@ bool ConfNumber(const std::string& key, int* number) {
 }
 
 #ifdef _WIN32
-DWORD WINAPI EndingThread(LPVOID) { EndAfterAMoment(); }
+DWORD WINAPI EndingThread(LPVOID method) { EndAfterAMoment(static_cast<const char*>(method)); }
 
-void EndLater() { CreateThread(nullptr, 0, EndingThread, nullptr, 0, nullptr); }
+void EndLater(const char* method) { CreateThread(nullptr, 0, EndingThread, const_cast<char*>(method), 0, nullptr); }
 #else
-void* EndingThread(void*) { EndAfterAMoment(); }
+void* EndingThread(void* method) { EndAfterAMoment(static_cast<const char*>(method)); }
 
-void EndLater() {
+void EndLater(const char* method) {
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, EndingThread, nullptr) == 0) pthread_detach(thread);
+    if (pthread_create(&thread, nullptr, EndingThread, const_cast<char*>(method)) == 0) pthread_detach(thread);
 }
 #endif
 
-// What a kernel method does beside its call being logged: end the process
-// (exit-in-<method>=<code>, abort-in-<method>), arrange to end it later
-// (after start), or throw.
+// What a kernel method does beside its call being logged: take its time
+// (sleep-in-<method>=<ms>), then end the process (exit-in-<method>=<code>,
+// abort-in-<method>), arrange to end it later (after start, or after stop),
+// or throw.
 void RunKernelMethod(ThreadState* env, const std::string& name) {
     int code = 0;
+    if (ConfNumber("sleep-in-" + name, &code)) SleepMilliseconds(code);
     if (ConfNumber("exit-in-" + name, &code)) ExitVm(code);
     if (Configured("abort-in-" + name)) AbortVm();
     if (Failing(name)) Throw(env, ConfiguredThrowable());
-    if (name == "start" && (!ConfValues("exit-after-start").empty() || Configured("abort-after-start"))) EndLater();
+    if (name == "start" && (!ConfValues("exit-after-start").empty() || Configured("abort-after-start"))) {
+        EndLater("start");
+    }
+    if (name == "stop" && !ConfValues("exit-after-stop").empty()) EndLater("stop");
 }
 
 void CallVoid(JNIEnv* jniEnv, jobject object, jmethodID method, jobject argument) {

@@ -70,6 +70,12 @@ std::string Installation::ReadFile(const fs::path& path) {
     return text.str();
 }
 
+std::string Installation::Utf16(const std::string& bytes) {
+    std::string utf16;
+    for (char byte : bytes) utf16 += std::string{byte, '\0'};
+    return utf16;
+}
+
 std::vector<std::string> Installation::Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::stringstream in(text);

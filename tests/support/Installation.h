@@ -43,6 +43,9 @@ class Installation {
     static void WriteFile(const std::filesystem::path& path, const std::string& bytes);
     static std::string ReadFile(const std::filesystem::path& path);
     static std::vector<std::string> Lines(const std::string& text);
+    // Text of single bytes as UTF-16, little-endian without a byte-order
+    // mark (prepend "\xFF\xFE" for one): what Notepad's "Unicode" saves.
+    static std::string Utf16(const std::string& bytes);
     // Copies a built program, keeping it executable.
     static void CopyExecutable(const std::filesystem::path& from, const std::filesystem::path& to);
 

@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -50,6 +51,19 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
     return merged;
 }
 
+// A pipe, or a terminal whose text arrives untranslated: ends[0] is read
+// by the test, ends[1] is the child's.
+bool OpenStream(bool terminal, int ends[2]) {
+    if (!terminal) return pipe2(ends, O_CLOEXEC) == 0;
+    ends[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (ends[0] < 0 || grantpt(ends[0]) != 0 || unlockpt(ends[0]) != 0) return false;
+    ends[1] = open(ptsname(ends[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw;
+    if (ends[1] < 0 || tcgetattr(ends[1], &raw) != 0) return false;
+    cfmakeraw(&raw);
+    return tcsetattr(ends[1], TCSANOW, &raw) == 0;
+}
+
 std::vector<char*> PointersTo(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
     for (std::string& text : texts) pointers.push_back(&text[0]);
@@ -67,8 +81,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     int toChild[2];
     int fromChild[2];
     int errorsFromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0 || pipe2(errorsFromChild, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe failed";
+    if (pipe2(toChild, O_CLOEXEC) != 0 || !OpenStream(options.outputOnTerminal, fromChild) ||
+        !OpenStream(options.errorsOnTerminal, errorsFromChild)) {
+        ADD_FAILURE() << "pipe or terminal failed";
         return;
     }
     posix_spawn_file_actions_t actions;

@@ -11,6 +11,10 @@ struct ProcessOptions {
     std::string workingDirectory;          // empty: the test's own
     std::vector<std::string> environment;  // "NAME=value", added to (or replacing in) the test's own
     int timeLimitSeconds = 120;            // a program still running then is killed and the test fails
+    // Standard output or error on a terminal, a console to the program,
+    // instead of a pipe; what it shows there is read all the same, as is.
+    bool outputOnTerminal = false;
+    bool errorsOnTerminal = false;
 };
 
 struct ProcessResult {

@@ -9,8 +9,9 @@
  * a missing string prints no line), each application manifest
  * ("RT_MANIFEST.<id>=" and its bytes in hexadecimal), and the message table
  * as Event Viewer renders it: "MESSAGE.1=" the category's name, then
- * "MESSAGE.<id>=" for events 2, 3 and 4, each formatted with the strings
- * SAMPLE_MESSAGE and SAMPLE_DETAIL below (line breaks shown as \r and \n).
+ * "MESSAGE.<id>=" for each event from 2 to 9 that the table has, each
+ * formatted with the strings SAMPLE_MESSAGE and SAMPLE_DETAIL below (line
+ * breaks shown as \r and \n).
  *
  *   resource_reader --controls <service>
  *
@@ -126,12 +127,13 @@ static int PrintMessages(const char* path) {
         PrintEscaped("MESSAGE.1", text);
     }
     DWORD_PTR strings[2] = {(DWORD_PTR)SAMPLE_MESSAGE, (DWORD_PTR)SAMPLE_DETAIL};
-    for (DWORD id = 2; id <= 4; ++id) {
+    for (DWORD id = 2; id <= 9; ++id) {
         char key[16];
         snprintf(key, sizeof key, "MESSAGE.%lu", (unsigned long)id);
         if (FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0, text,
                            sizeof text, (va_list*)strings) == 0) {
-            failed = Failed(key);
+            /* An id the table lacks is left out. */
+            if (GetLastError() != ERROR_MR_MID_NOT_FOUND) failed = Failed(key);
         } else {
             PrintEscaped(key, text);
         }
