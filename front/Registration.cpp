@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include "EventSource.h"
+#include "InstallationAccess.h"
 #include "LaunchLayout.h"
 #include "ProductProfile.h"
 #include "ReportError.h"
@@ -132,6 +133,7 @@ DWORD InstallService() {
     } else {
         printf("Service registration successful\n");
         AddEventSource(modulePath);
+        PrintChangeableSummary();
     }
     free(modulePath);
     CloseServiceHandle(manager);

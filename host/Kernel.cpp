@@ -8,6 +8,7 @@
 
 #include "EndReports.h"
 #include "InitFileWarning.h"
+#include "InstallationAccess.h"
 #include "JvmOptions.h"
 #include "LaunchLayout.h"
 #include "ProductProfile.h"
@@ -220,6 +221,7 @@ static bool StartKernelFrom(const char* moduleDirectory, const char* libraryPath
 
 bool StartKernel() {
     char* moduleDirectory = GetModuleDirectory();
+    WarnOfChangeableInstallation(moduleDirectory);  // and goes on
     char* libraryPath = BuildLibraryPath(moduleDirectory);
     bool started = StartKernelFrom(moduleDirectory, libraryPath);
     ReleaseBootClassPath(&VmOptions);  // the VM has its own copy by now

@@ -21,6 +21,7 @@ static const struct {
     {EVENTLOG_ERROR_TYPE, 3},        // KernelStopFailed
     {EVENTLOG_ERROR_TYPE, 4},        // VmEndedProcess
     {EVENTLOG_INFORMATION_TYPE, 4},  // VmExitedCleanly
+    {EVENTLOG_WARNING_TYPE, 5},      // OthersCanChange
     {EVENTLOG_WARNING_TYPE, 6},      // InitFileMisread
 };
 

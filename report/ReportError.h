@@ -9,6 +9,7 @@ enum EventKind {
     KernelStopFailed,   // error, event 3
     VmEndedProcess,     // error, event 4: the VM ended the process or aborted
     VmExitedCleanly,    // information, event 4: the VM ended the process with exit code 0
+    OthersCanChange,    // warning, event 5: others can change what the service runs
     InitFileMisread,    // warning, event 6: the start reads the init file otherwise than it is written
 };
 

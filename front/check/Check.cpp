@@ -51,6 +51,7 @@ int RunCheck() {
     CheckProgram(&context);
     CheckService(&context);
     CheckEventSource(&context);
+    if (moduleDirectory[0] != '\0') CheckPermissions(&context);
     CheckVmLibrary(&context);
     if (moduleDirectory[0] != '\0') {
         CheckInitFile(&context);
@@ -62,5 +63,5 @@ int RunCheck() {
     bool reachesCreate = context.libraryAnswered && context.optionsBuilt;
     free(moduleDirectory);
     free(modulePath);
-    return reachesCreate ? 0 : 1;
+    return reachesCreate && context.othersCanChange == 0 ? 0 : 1;
 }

@@ -12,11 +12,15 @@ struct CheckContext {
     bool libraryAnswered;         // the VM library loaded, and it told its generation
     VmGeneration generation;
     bool optionsBuilt;
+    bool othersCanChangeVm;  // server\jvm.dll, or a folder on its way: check does not load it
+    int othersCanChange;     // parts of the installation others can change: check fails
 };
 
 void CheckProgram(CheckContext* context);
 void CheckService(CheckContext* context);
 void CheckEventSource(CheckContext* context);
+// Reads below the program's own directory, and runs only when it is known.
+void CheckPermissions(CheckContext* context);
 void CheckVmLibrary(CheckContext* context);
 // These read below the program's own directory, and run only when it is known.
 void CheckInitFile(CheckContext* context);

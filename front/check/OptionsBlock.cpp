@@ -168,7 +168,11 @@ static void JudgeWords(const char* words, OptionJudging* judging) {
 void CheckOptions(CheckContext* context) {
     const char* moduleDirectory = context->moduleDirectory;
     BeginBlock("The options the start hands to the VM", "");
-    if (!context->libraryAnswered) {
+    if (context->othersCanChangeVm && !context->libraryAnswered) {
+        BeginLine(NoticeLine);
+        Say("the VM library was not asked its generation (see the VM library); shown as for a classic VM");
+        EndLine();
+    } else if (!context->libraryAnswered) {
         BeginLine(NoticeLine);
         Say("the start ends before it hands them over (see the VM library); shown as for a classic VM");
         EndLine();

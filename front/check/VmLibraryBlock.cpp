@@ -132,6 +132,14 @@ static void AskGeneration(const char* libraryPath, CheckContext* context) {
     EndLine();
 }
 
+// Loading a library others can change would run their code as whoever runs the check.
+static void SayNotAsked() {
+    BeginLine(NoticeLine);
+    Say("not loaded, so not asked whether it is a classic or a modular VM: others can change it or a folder on "
+        "its way (see the permissions of the installation), and loading it would run their code as you");
+    EndLine();
+}
+
 static void CheckLibraryFile(const char* libraryPath, CheckContext* context) {
     DWORD attributes = GetFileAttributesA(libraryPath);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -172,7 +180,12 @@ static void CheckLibraryFile(const char* libraryPath, CheckContext* context) {
     EndLine();
     bool exported = CheckExports(libraryPath);
     if (!sameMachine) return;
-    if (CheckImports(libraryPath) && exported) AskGeneration(libraryPath, context);
+    if (!CheckImports(libraryPath) || !exported) return;
+    if (context->othersCanChangeVm) {
+        SayNotAsked();
+        return;
+    }
+    AskGeneration(libraryPath, context);
 }
 
 void CheckVmLibrary(CheckContext* context) {

@@ -375,6 +375,150 @@ void WINAPI ReleaseSRWLockExclusive(PSRWLOCK SRWLock);
 }
 #endif
 
+// Security descriptors, accounts and tokens (platform/posix/Security.cpp).
+// A file's descriptor is made from its owner and mode bits, as Wine makes
+// it: the owner's uid becomes S-1-22-1-<uid>, SYSTEM and the owner get full
+// control and Everyone the "other" bits (write without delete-child in a
+// sticky folder). The running account is in Administrators; of the others,
+// root alone. Descriptors, ACLs and SIDs have Windows' binary layout.
+typedef void* PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
+typedef DWORD ACCESS_MASK;
+typedef BOOL* LPBOOL;
+typedef BOOL* PBOOL;
+typedef uint32_t ULONG;
+typedef ULONG* PULONG;
+typedef BYTE* LPBYTE;
+typedef void* HLOCAL;
+typedef DWORD NET_API_STATUS;
+
+typedef enum _SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT = 1 } SE_OBJECT_TYPE;
+typedef enum _SID_NAME_USE {
+    SidTypeUser = 1,
+    SidTypeGroup,
+    SidTypeDomain,
+    SidTypeAlias,
+    SidTypeWellKnownGroup,
+    SidTypeDeletedAccount,
+    SidTypeInvalid,
+    SidTypeUnknown,
+    SidTypeComputer,
+    SidTypeLabel,
+    SidTypeLogonSession
+} SID_NAME_USE,
+    *PSID_NAME_USE;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+typedef struct _LOCALGROUP_USERS_INFO_0 {
+    LPWSTR lgrui0_name;
+} LOCALGROUP_USERS_INFO_0, *PLOCALGROUP_USERS_INFO_0;
+
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define SDDL_REVISION_1 1
+#define SECURITY_NT_AUTHORITY \
+    { 0, 0, 0, 0, 0, 5 }
+#define SECURITY_CREATOR_SID_AUTHORITY \
+    { 0, 0, 0, 0, 0, 3 }
+#define SECURITY_MAX_SID_SIZE 68
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+#define ACCESS_ALLOWED_CALLBACK_ACE_TYPE 0x9
+#define OBJECT_INHERIT_ACE 0x1
+#define CONTAINER_INHERIT_ACE 0x2
+#define NO_PROPAGATE_INHERIT_ACE 0x4
+#define INHERIT_ONLY_ACE 0x8
+#define INHERITED_ACE 0x10
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_ADD_FILE 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_ADD_SUBDIRECTORY 0x0004
+#define FILE_DELETE_CHILD 0x0040
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define GENERIC_WRITE 0x40000000L
+#define GENERIC_EXECUTE 0x20000000L
+#define GENERIC_ALL 0x10000000L
+#define FILE_ALL_ACCESS 0x001F01FF
+#define FILE_GENERIC_READ 0x00120089
+#define FILE_GENERIC_WRITE 0x00120116
+#define FILE_GENERIC_EXECUTE 0x001200A0
+#define TOKEN_QUERY 0x0008
+#define ERROR_NONE_MAPPED 1332L
+#define ERROR_INVALID_SID 1337L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
+#define NERR_Success 0
+#define NERR_UserNotFound 2221
+#define LG_INCLUDE_INDIRECT 0x0001
+#define MAX_PREFERRED_LENGTH ((DWORD)-1)
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
+                                   PSID* ppsidOwner, PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl,
+                                   PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
+// The SDDL subset: O:, G:, D: with P/AI/AR and NO_ACCESS_CONTROL; ACEs of
+// type A or D; flags OI CI NP IO ID; rights FA FR FW FX GA GR GW GX SD RC
+// WD WO or 0x hex; accounts SY BA BU AU WD TI CO AC or S-1-... strings.
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize);
+BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID* pOwner,
+                                       LPBOOL lpbOwnerDefaulted);
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, LPBOOL lpbDaclPresent, PACL* pDacl,
+                                      LPBOOL lpbDaclDefaulted);
+BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce);
+BOOL WINAPI IsValidSid(PSID pSid);
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+DWORD WINAPI GetLengthSid(PSID pSid);
+BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName, LPSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, HANDLE* TokenHandle);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength, LPDWORD ReturnLength);
+BOOL WINAPI CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember);
+NET_API_STATUS WINAPI NetUserGetLocalGroups(LPCWSTR servername, LPCWSTR username, DWORD level, DWORD flags,
+                                            LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                                            LPDWORD totalentries);
+NET_API_STATUS WINAPI NetApiBufferFree(LPVOID Buffer);
+
+#ifdef __cplusplus
+}
+#endif
+
 // Interlocked operations: full barriers, as on Windows.
 static inline LONG InterlockedExchange(volatile LONG* target, LONG value) {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);

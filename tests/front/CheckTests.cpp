@@ -437,4 +437,65 @@ TEST_F(Check, NamesTheOptionsThatHandTheProcessToOthers) {
                                 "from it are not shown: Windows error 5: Access is denied."}));
 }
 
+void LetOthersWrite(const std::filesystem::path& path) {
+    std::filesystem::permissions(path, std::filesystem::perms::others_write, std::filesystem::perm_options::add);
+}
+
+// Whatever others can change is a problem of its own, named on the last line.
+TEST_F(Check, NamesEachPartOthersCanChange) {
+    installation_.writeInitFile("alder.init", "-Xmx64m\n");
+    const std::string init = Installation::WindowsForm((installation_.bin() / "alder.init").string());
+    const std::string util = Installation::WindowsForm(installation_.jarDirectory().string());
+    EXPECT_EQ(Block("The permissions"),
+              "The permissions of the installation\n  only SYSTEM, the administrators and the service itself can "
+              "change the 10 files and folders a start reads or runs\n");
+
+    LetOthersWrite(installation_.bin() / "alder.init");
+    LetOthersWrite(installation_.jarDirectory());
+    int exitCode = -1;
+    EXPECT_EQ(Block("The permissions", &exitCode),
+              "The permissions of the installation\n  problem: Everyone can modify " + init +
+                  ": any of them can run code as LocalSystem\n  problem: Everyone can modify " + util +
+                  ": any of them can run code as LocalSystem\n  others can change 2 of the 10 files and folders a "
+                  "start reads or runs; only SYSTEM, the administrators and the service itself should be able to\n");
+    // The stand-in here is no PE image.
+    EXPECT_EQ(Block("3 problems"),
+              "3 problems: others can change the init file; others can change ..\\lib\\util; server\\jvm.dll is no "
+              "Windows library\n");
+    EXPECT_EQ(exitCode, 1);
+}
+
+// A library others can change would run their code as whoever runs the
+// check: it is read from its headers only.
+TEST_F(Check, DoesNotLoadAVmLibraryOthersCanChange) {
+    SyntheticImage image;
+    image.exports = {"JNI_GetDefaultJavaVMInitArgs", "JNI_CreateJavaVM"};
+    const std::filesystem::path library = installation_.server() / "jvm.dll";
+    Installation::WriteFile(library, BuildPeImage(image));
+    const std::string headerLines = "The VM library\n  " + installation_.moduleDirectory() +
+                                    "\\server\\jvm.dll\n  64-bit (x64), as this program\n  exports "
+                                    "JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM\n  the loader finds every "
+                                    "library it imports\n";
+    const std::string notAsked =
+        "  notice: not loaded, so not asked whether it is a classic or a modular VM: others can change it or a "
+        "folder on its way (see the permissions of the installation), and loading it would run their code as you\n";
+    const auto beginsWith = [](const std::string& text, const std::string& start) {
+        return text.compare(0, start.size(), start) == 0;
+    };
+    // Others may write neither: it is loaded, and, no PE loader here, fails to.
+    std::string block = Block("The VM library");
+    EXPECT_TRUE(beginsWith(block, headerLines + "  problem: it does not load: ")) << block;
+    for (const std::filesystem::path& changeable : {library, installation_.server()}) {
+        LetOthersWrite(changeable);
+        EXPECT_EQ(Block("The VM library"), headerLines + notAsked) << changeable;
+        block = Block("The options");
+        EXPECT_TRUE(beginsWith(block,
+                               "The options the start hands to the VM\n  notice: the VM library was not asked its "
+                               "generation (see the VM library); shown as for a classic VM\n  -Dapplication.home"))
+            << block;
+        std::filesystem::permissions(changeable, std::filesystem::perms::others_write,
+                                     std::filesystem::perm_options::remove);
+    }
+}
+
 }  // namespace

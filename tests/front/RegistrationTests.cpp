@@ -448,6 +448,44 @@ TEST_F(Registration, InstallRegistersTheEventSourceAndUninstallRemovesOnlyItsOwn
     }
 }
 
+// After the line and exit code of a registration as ever, one more line on
+// standard error when others can change what the service reads or runs.
+TEST_F(Registration, InstallNamesWhatOthersCanChangeOnStandardError) {
+    Installation install;
+    install.installStandinVm();
+    install.writeInitFile(ProgramUnderTest().initFileName, "-Xmx64m\n");
+    install.addJar("kernel.jar");
+    const std::filesystem::path initFile = install.bin() / ProgramUnderTest().initFileName;
+    const std::string service = ProgramUnderTest().serviceName;
+    struct Case {
+        const char* what;
+        std::vector<std::filesystem::path> othersMayWrite;
+        std::string errors;
+    };
+    const Case cases[] = {
+        {"only the owner may write", {}, ""},
+        {"others may write the init file",
+         {initFile},
+         "Warning: others can change " + Installation::WindowsForm(initFile.string()) +
+             ", which the service reads or runs; " + service + " check says who, and what they may do\n"},
+        {"others may write the init file and the jar folder",
+         {install.jarDirectory(), initFile},
+         "Warning: others can change 2 files and folders the service reads or runs, the first " +
+             Installation::WindowsForm(initFile.string()) + "; " + service + " check names them all\n"},
+    };
+    ScriptedModulePath::Set(install.windowsPathOf("Program.exe"));
+    for (const Case& c : cases) {
+        FakeServiceManager::Reset();
+        for (const auto& path : c.othersMayWrite)
+            std::filesystem::permissions(path, std::filesystem::perms::others_write,
+                                         std::filesystem::perm_options::add);
+        Outcome outcome = Run(InstallService);
+        EXPECT_EQ(outcome.output, "Service registration successful\n") << c.what;
+        EXPECT_EQ(outcome.exitCode, 0u) << c.what;
+        EXPECT_EQ(outcome.errors, c.errors) << c.what;
+    }
+}
+
 // A service deleted by other means (sc delete) leaves its source behind:
 // uninstall still removes it, unless it is another program's, and exits
 // as a missing service does. Any other failure touches no source.

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +78,37 @@ TEST_F(ServiceWithVm, RunsUntilStoppedAndAnswersOnlyTheControlsItAccepts) {
     EXPECT_TRUE(FakeEventLog::Events().empty());
     EXPECT_TRUE(EntriesOf(install.standinLog(), "WrongThreadEnv").empty());
     ExpectThreadsDetached({FieldOf(calls[0], "thread"), FieldOf(calls[1], "thread")});
+}
+
+// A start from an installation that others can change warns of it in one
+// event, and goes on.
+TEST_F(ServiceWithVm, InstallationOthersCanChangeIsNamedInAWarningAndTheStartGoesOn) {
+    install.installStandinVm();
+    install.writeInitFile("alder.init", "-Xmx64m\n");
+    install.addJar("kernel.jar");
+    for (const auto& path : {install.bin() / "alder.init", install.jarDirectory()})
+        std::filesystem::permissions(path, std::filesystem::perms::others_write, std::filesystem::perm_options::add);
+    FakeServiceManager::QueueControls({SERVICE_CONTROL_STOP});
+    RunAsServiceCountingStops();
+
+    auto events = FakeEventLog::Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, EVENTLOG_WARNING_TYPE);
+    EXPECT_EQ(events[0].eventId, 5u);
+    EXPECT_EQ(events[0].category, 1u);
+    const std::string consequence = ": any of them can run code as LocalSystem\n";
+    EXPECT_EQ(
+        events[0].strings,
+        (std::vector<std::string>{
+            "Others can change what the service runs",
+            "Everyone can modify " + Installation::WindowsForm((install.bin() / "alder.init").string()) + consequence +
+                "Everyone can modify " + Installation::WindowsForm(install.jarDirectory().string()) + consequence +
+                "The start goes on. Only SYSTEM, the administrators and the service itself should be able to "
+                "change what the service reads or runs; AlderSvc check lists the same."}));
+    auto calls = KernelCallsOf(install.standinLog());
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0][1], "start");
+    EXPECT_EQ(calls[1][1], "stop");
 }
 
 // The whole report sequence of a service run whose kernel takes its time

@@ -29,6 +29,7 @@ import pty
 import re
 import select
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -130,6 +131,8 @@ EXPECTED_MESSAGES = {
 }
 # Events 3 (a stop that threw) and 4 (the VM ended the process) show the same way.
 EXPECTED_MESSAGES["MESSAGE.3"] = EXPECTED_MESSAGES["MESSAGE.4"] = EXPECTED_MESSAGES["MESSAGE.2"]
+# So does event 5 (others can change what the service runs).
+EXPECTED_MESSAGES["MESSAGE.5"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # So does event 6 (the init file is not read as it is written).
 EXPECTED_MESSAGES["MESSAGE.6"] = EXPECTED_MESSAGES["MESSAGE.2"]
 # Stop and preshutdown: the kernel's stop runs before Windows shuts down.
@@ -1005,8 +1008,20 @@ class Leg:
 
     # The check ------------------------------------------------------------
 
+    @staticmethod
+    def parts_judged(path, missing=0):
+        """How many parts of a good installation at path are judged: the program,
+        its folder, the init file, server, jvm.dll, the home, lib, lib\\util and
+        its jars, and each folder from the root down to the home (but `missing`)."""
+        return 8 + len(JARS) + len(path.split("\\")) - 3 - missing
+
+    def only_trusted(self, path, missing=0):
+        """The permissions block of a good installation at path."""
+        return ["only SYSTEM, the administrators and the service itself can change the %d files and folders a "
+                "start reads or runs" % self.parts_judged(path, missing)]
+
     def expected_check(self, row, path, service=None, source=None, library=None, init=None, jars=None,
-                       options=None, last="ready"):
+                       options=None, last="ready", permissions=None):
         """The whole report of check on a good installation at path, registered
         from there; each block's lines may be replaced."""
         bits = "64-bit (x64)" if self.table.bits == 64 else "32-bit (x86)"
@@ -1018,6 +1033,7 @@ class Leg:
              service or ["installed: demand start, account LocalSystem", "its command line names this program",
                          PRESHUTDOWN_LINE]),
             ("The event source " + row.service_name, source or ["registered for this program"]),
+            ("The permissions of the installation", permissions or self.only_trusted(path)),
             ("The VM library", [bin_windows + "\\\\server\\jvm.dll"] + (library or [
                 "%s, as this program" % bits, "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM",
                 "the loader finds every library it imports",
@@ -1072,7 +1088,7 @@ class Leg:
                            "notice: %s\\\\client\\jvm.dll is there: a client VM. This program loads only a server "
                            "VM (server\\jvm.dll): install a Java runtime that has one" % bin_windows],
                   options=unasked + [masked(option) for option in self.expected_options(program)],
-                  last="1 problem: server\\jvm.dll is missing"), 1),
+                  permissions=self.only_trusted(path, missing=1), last="1 problem: server\\jvm.dll is missing"), 1),
         ]
         if self.other_standin is not None:
             cases.append(
@@ -1405,6 +1421,96 @@ class Leg:
     @staticmethod
     def usage(row, path):
         return "\r\n%sUsage:\r\n\t%s [install|uninstall]\r\n" % (row.banner_line.replace("\n", "\r\n"), path)
+
+    def run_permissions(self, row):
+        """An installation where Everyone may write the init file and lib\\util
+        (chmod o+w, which Wine shows as Everyone's write): check names both,
+        install says so in one more line, a start warns in event 5 and runs;
+        with the write taken away, none of it. A jvm.dll others may write is
+        read from its headers only."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "permissions", program.lower()], row)
+        bin_windows = path.rsplit("\\", 1)[0]
+        init_windows = bin_windows + "\\" + row.init_file_name
+        util_windows = bin_windows.rsplit("\\", 1)[0] + "\\lib\\util"
+        writable = [os.path.join(tree.bin_dir, row.init_file_name), tree.jar_dir]
+        judged = self.parts_judged(path)
+        consequence = ": any of them can run code as LocalSystem"
+        not_installed = ["notice: not installed: the command install registers this program as the service"]
+        no_source = ["notice: not registered: Event Viewer shows the service's events without their text; install "
+                     "registers it"]
+
+        def others_may_write(paths, allowed):
+            for changed in paths:
+                mode = os.stat(changed).st_mode
+                os.chmod(changed, mode | stat.S_IWOTH if allowed else mode & ~stat.S_IWOTH)
+
+        def wine_noise(line):
+            return re.match(r"^[0-9a-f]+:(fixme|err|warn|trace):", line) is not None
+
+        others_may_write(writable, True)
+        done = self.console(path, ["check"])
+        self.expect_equal("%s: check when Everyone may write the init file and lib\\util" % program,
+                          (done.code, done.text()), (1, self.expected_check(
+                              row, path, service=not_installed, source=no_source, permissions=[
+                                  "problem: Everyone can modify %s%s" % (init_windows, consequence),
+                                  "problem: Everyone can modify %s%s" % (util_windows, consequence),
+                                  "others can change 2 of the %d files and folders a start reads or runs; only "
+                                  "SYSTEM, the administrators and the service itself should be able to" % judged],
+                              last="2 problems: others can change the init file; others can change ..\\lib\\util")))
+        done = self.console(path, ["install"])
+        said = [line for line in done.err.decode("latin-1").splitlines() if not wine_noise(line)]
+        self.expect_equal("%s: install names what others can change in one more line" % program,
+                          (done.code, done.text(), said),
+                          (0, "Service registration successful\r\n",
+                           ["Warning: others can change 2 files and folders the service reads or runs, the first "
+                            "%s; %s check names them all" % (init_windows, program)]))
+        warning = (2, 5, "Others can change what the service runs",
+                   ["Everyone can modify %s%s\nEveryone can modify %s%s\nThe start goes on. "
+                    % (init_windows, consequence, util_windows, consequence)])
+        tree.clear_standin_log()
+        state, log = self.start_service(service)
+        self.expect_state("%s: a start others could have changed runs" % program, state, SERVICE_RUNNING, 0, 0)
+        self.check("%s: a start others could have changed warns in event 5" % program,
+                   *entry_facts(event_entries(log), service, warning))
+        self.stop_service(service)
+        done = self.console(path, ["run"], b"\n\n")
+        self.check("%s: a console run shows the warning on standard error and runs" % program,
+                   done.code == 0 and warning[2] + "\r\n" + warning[3][0].replace("\n", "\r\n") in
+                   done.err.decode("latin-1"), done.describe())
+
+        others_may_write(writable, False)
+        done = self.console(path, ["check"])
+        self.expect_equal("%s: check once the write is taken away: ready" % program, (done.code, done.text()),
+                          (0, self.expected_check(row, path)))
+        state, log = self.start_service(service)
+        self.expect_state("%s: the start once the write is taken away" % program, state, SERVICE_RUNNING, 0, 0)
+        self.expect_equal("%s: ... writes no event" % program, event_entries(log), [])
+        self.stop_service(service)
+
+        others_may_write([tree.jvm], True)
+        tree.clear_standin_log()
+        done = self.console(path, ["check"])
+        bits = "64-bit (x64)" if self.table.bits == 64 else "32-bit (x86)"
+        self.expect_equal("%s: check does not load a jvm.dll others may write" % program, (done.code, done.text()),
+                          (1, self.expected_check(row, path, permissions=[
+                              "problem: Everyone can modify %s\\server\\jvm.dll%s" % (bin_windows, consequence),
+                              "others can change 1 of the %d files and folders a start reads or runs; only SYSTEM, "
+                              "the administrators and the service itself should be able to" % judged],
+                              library=["%s, as this program" % bits,
+                                       "exports JNI_GetDefaultJavaVMInitArgs and JNI_CreateJavaVM",
+                                       "the loader finds every library it imports",
+                                       "notice: not loaded, so not asked whether it is a classic or a modular VM: "
+                                       "others can change it or a folder on its way (see the permissions of the "
+                                       "installation), and loading it would run their code as you"],
+                              options=["notice: the VM library was not asked its generation (see the VM library); "
+                                       "shown as for a classic VM"] + [masked(option) for option in
+                                                                       self.expected_options(program)],
+                              last="1 problem: others can change server\\jvm.dll")))
+        self.expect_equal("%s: ... nor asks it anything" % program, tree.standin_events(), [])
+        others_may_write([tree.jvm], False)
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
 
     def run_modular(self, row):
         """A console run on a modular VM (one that knows JNI 9): the jars are
@@ -1740,6 +1846,7 @@ class Leg:
         cases = [("programs", self.run_programs),
                  ("check", lambda: self.run_check(first)),
                  ("modular", lambda: self.run_modular(first)),
+                 ("permissions", lambda: self.run_permissions(first)),
                  ("console_code_page", lambda: self.run_console_code_page(first)),
                  ("init_file_utf16", lambda: self.run_init_file_utf16(first)),
                  ("text_beyond_ascii", lambda: self.run_text_beyond_ascii(first)),

@@ -1,0 +1,7 @@
+#ifndef HALVERN_PLATFORM_ACLAPI_H
+#define HALVERN_PLATFORM_ACLAPI_H
+
+// Stand-in: what the system uses of this header is declared in the stand-in windows.h.
+#include <windows.h>
+
+#endif
