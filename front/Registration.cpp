@@ -40,6 +40,23 @@ char* ServiceCommandLine(const char* modulePath) {
     return commandLine;
 }
 
+bool CommandLineNamesProgram(const char* commandLine, const char* modulePath) {
+    const char* start = commandLine;
+    size_t length = strlen(commandLine);
+    if (commandLine[0] == '"') {
+        start = commandLine + 1;
+        const char* close = strchr(start, '"');
+        length = close != nullptr ? static_cast<size_t>(close - start) : strlen(start);
+    }
+    char* program = static_cast<char*>(malloc(length + 1));
+    if (program == nullptr) return false;
+    memcpy(program, start, length);
+    program[length] = '\0';
+    bool names = lstrcmpiA(program, modulePath) == 0;
+    free(program);
+    return names;
+}
+
 // Before Windows shuts down, the service manager waits for the service's
 // stopped report up to its preshutdown time-out, 10 s by default from
 // Windows 10 version 1703 on: too short for a kernel that flushes on stop.

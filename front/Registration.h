@@ -14,4 +14,9 @@ DWORD UninstallService();
 // quoted when it has a blank. A heap string, or null when memory is short.
 char* ServiceCommandLine(const char* modulePath);
 
+// Whether a registered command line starts the program at modulePath: its
+// quoted part, or with no quotes the whole line, names that file (in any
+// case, as Windows compares paths). False when memory is short.
+bool CommandLineNamesProgram(const char* commandLine, const char* modulePath);
+
 #endif
