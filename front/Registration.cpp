@@ -40,7 +40,7 @@ char* ServiceCommandLine(const char* modulePath) {
     return commandLine;
 }
 
-bool CommandLineNamesProgram(const char* commandLine, const char* modulePath) {
+void CommandLineProgram(const char* commandLine, char* program, size_t capacity) {
     const char* start = commandLine;
     size_t length = strlen(commandLine);
     if (commandLine[0] == '"') {
@@ -48,10 +48,16 @@ bool CommandLineNamesProgram(const char* commandLine, const char* modulePath) {
         const char* close = strchr(start, '"');
         length = close != nullptr ? static_cast<size_t>(close - start) : strlen(start);
     }
-    char* program = static_cast<char*>(malloc(length + 1));
-    if (program == nullptr) return false;
+    if (length >= capacity) length = capacity - 1;
     memcpy(program, start, length);
     program[length] = '\0';
+}
+
+bool CommandLineNamesProgram(const char* commandLine, const char* modulePath) {
+    size_t capacity = strlen(commandLine) + 1;
+    char* program = static_cast<char*>(malloc(capacity));
+    if (program == nullptr) return false;
+    CommandLineProgram(commandLine, program, capacity);
     bool names = lstrcmpiA(program, modulePath) == 0;
     free(program);
     return names;
