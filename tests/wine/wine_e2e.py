@@ -1830,6 +1830,9 @@ class Leg:
         self.start_service(service)
         stop = self.wine.tool("sc", "stop", service)
         self.check("%s: a quick stop is stopped at once" % program, " 1  STOPPED" in stop.text(), stop.describe())
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+
     def run_api_set(self, row):
         """A jvm.dll that imports the API set api-ms-win-crt-runtime-l1-1-0.dll,
         as every Java runtime built with Visual C++ 2015 or later does: no file
