@@ -6,9 +6,11 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "Check.h"
 #include "Kernel.h"
+#include "LaunchLayout.h"
 #include "ProductProfile.h"
 #include "Registration.h"
 #include "ReportError.h"
@@ -44,7 +46,48 @@ static void WaitForEnter() { getchar(); }
 static const int kKernelDidNotStart = 1;
 static const int kKernelStopThrew = 2;
 
+// Whether the service's registered command line starts this very program.
+static bool ServiceStartsThisProgram(SC_HANDLE service) {
+    DWORD needed = 0;
+    if (QueryServiceConfigA(service, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    auto* config = static_cast<QUERY_SERVICE_CONFIGA*>(malloc(needed));
+    char* modulePath = GetModulePath();
+    bool names = config != nullptr && modulePath != nullptr && QueryServiceConfigA(service, config, needed, &needed) &&
+                 config->lpBinaryPathName != nullptr && CommandLineNamesProgram(config->lpBinaryPathName, modulePath);
+    free(modulePath);
+    free(config);
+    return names;
+}
+
+// Whether the service of this program's name is up (anything but stopped)
+// and runs this copy. A manager that cannot be asked, no such service, or
+// a service of another copy: no.
+static bool RunsAsServiceHere() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr) return false;
+    SC_HANDLE service = OpenServiceA(manager, Profile.serviceName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+    bool runs = false;
+    if (service != nullptr) {
+        SERVICE_STATUS status;
+        runs = QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
+               ServiceStartsThisProgram(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return runs;
+}
+
+// A second kernel beside the service's would work on the same data and
+// ports, as another account: the run refuses, before anything is shown.
+static int RefuseBesideService() {
+    fprintf(stderr, "%s is running as a service: stop it first (sc stop %s)\n", Profile.serviceName,
+            Profile.serviceName);
+    fflush(stderr);
+    return ERROR_SERVICE_ALREADY_RUNNING;
+}
+
 static int RunKernelInConsole() {
+    if (RunsAsServiceHere()) return RefuseBesideService();
     PrintModulePath();
     Prompt("Press <ENTER> to start\n");
     WaitForEnter();

@@ -40,6 +40,29 @@ char* ServiceCommandLine(const char* modulePath) {
     return commandLine;
 }
 
+void CommandLineProgram(const char* commandLine, char* program, size_t capacity) {
+    const char* start = commandLine;
+    size_t length = strlen(commandLine);
+    if (commandLine[0] == '"') {
+        start = commandLine + 1;
+        const char* close = strchr(start, '"');
+        length = close != nullptr ? static_cast<size_t>(close - start) : strlen(start);
+    }
+    if (length >= capacity) length = capacity - 1;
+    memcpy(program, start, length);
+    program[length] = '\0';
+}
+
+bool CommandLineNamesProgram(const char* commandLine, const char* modulePath) {
+    size_t capacity = strlen(commandLine) + 1;
+    char* program = static_cast<char*>(malloc(capacity));
+    if (program == nullptr) return false;
+    CommandLineProgram(commandLine, program, capacity);
+    bool names = lstrcmpiA(program, modulePath) == 0;
+    free(program);
+    return names;
+}
+
 // Before Windows shuts down, the service manager waits for the service's
 // stopped report up to its preshutdown time-out, 10 s by default from
 // Windows 10 version 1703 on: too short for a kernel that flushes on stop.

@@ -14,4 +14,14 @@ DWORD UninstallService();
 // quoted when it has a blank. A heap string, or null when memory is short.
 char* ServiceCommandLine(const char* modulePath);
 
+// The program a registered command line starts: its quoted part, or with no
+// quotes the whole line (the service manager tries it word by word), cut to
+// fit `capacity`.
+void CommandLineProgram(const char* commandLine, char* program, size_t capacity);
+
+// Whether a registered command line starts the program at modulePath: its
+// quoted part, or with no quotes the whole line, names that file (in any
+// case, as Windows compares paths). False when memory is short.
+bool CommandLineNamesProgram(const char* commandLine, const char* modulePath);
+
 #endif

@@ -31,7 +31,11 @@ endfunction()
 # The strings of a program's version resource, from its program list row.
 # Sets <prefix>_<field> for CompanyName, LegalCopyright, FileDescription,
 # ProductName, InternalName and OriginalFilename. The product is the display
-# name without its trailing " Service" (Halvern Alder).
+# name without its trailing " Service" (Halvern Alder). The copyright's year
+# is the year of the sources the version is built from: SOURCE_DATE_EPOCH,
+# which tools/release.sh sets to the last commit's time, so that a release
+# names the year of its commit and a rebuild of it gives the same bytes; a
+# build without it names the year it was configured in.
 function(halvern_program_strings prefix name)
     set(display "")
     foreach(row IN LISTS PROGRAM_ROWS)
@@ -45,8 +49,9 @@ function(halvern_program_strings prefix name)
         message(FATAL_ERROR "${name} is not in the program list (profiles/CMakeLists.txt)")
     endif()
     string(REGEX REPLACE " Service$" "" product "${display}")
+    string(TIMESTAMP year "%Y" UTC)
     set(${prefix}_CompanyName "Halvern" PARENT_SCOPE)
-    set(${prefix}_LegalCopyright "Copyright (C) 2026 Halvern" PARENT_SCOPE)
+    set(${prefix}_LegalCopyright "Copyright (C) ${year} Halvern" PARENT_SCOPE)
     set(${prefix}_FileDescription "${display}" PARENT_SCOPE)
     set(${prefix}_ProductName "${product}" PARENT_SCOPE)
     set(${prefix}_InternalName "${name}" PARENT_SCOPE)

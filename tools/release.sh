@@ -1,11 +1,17 @@
 #!/bin/bash
 # Builds the release archives from this source tree:
 #
-#   tools/release.sh [--out DIR] [--build DIR] [--sign]
+#   tools/release.sh [--out DIR] [--build DIR] [--sign] [--dirty]
 #
 #   <out>/halvern-service-hosts-<version>-win32.zip
 #   <out>/halvern-service-hosts-<version>-win64.zip
 #   <out>/SHA256SUMS                                 the SHA-256 of both
+#
+# A release is the commit it is built from: a git work tree with changes
+# not committed (files git does not know among them; ignored ones aside) is
+# refused. --dirty builds one anyway, and its names say so: <version>-dirty
+# in place of <version>. A tree outside git (an export, as the release check
+# builds from) has nothing to compare with; it needs SOURCE_DATE_EPOCH.
 #
 # Each archive holds one folder, halvern-service-hosts-<version>-<arch>, with
 # the five programs, README.txt for administrators (resources/README-admin.txt)
@@ -26,7 +32,7 @@ cd "$(dirname "$0")/.."
 source_dir=$PWD
 
 usage() {
-    echo "usage: tools/release.sh [--out DIR] [--build DIR] [--sign]" >&2
+    echo "usage: tools/release.sh [--out DIR] [--build DIR] [--sign] [--dirty]" >&2
     exit 2
 }
 fail() {
@@ -37,14 +43,33 @@ fail() {
 out=dist/release
 build=build/release
 sign=no
+allow_dirty=no
 while [ $# -gt 0 ]; do
     case $1 in
         --out) [ $# -ge 2 ] || usage; out=$2; shift 2 ;;
         --build) [ $# -ge 2 ] || usage; build=$2; shift 2 ;;
         --sign) sign=yes; shift ;;
+        --dirty) allow_dirty=yes; shift ;;
         *) usage ;;
     esac
 done
+
+# "-dirty" when this is a git work tree with changes not committed, and
+# --dirty asked for it; refuses such a tree otherwise.
+label=""
+if [ "$(git -C "$source_dir" rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
+    changes=$(git -C "$source_dir" status --porcelain) || fail "git status failed"
+    if [ -n "$changes" ]; then
+        if [ "$allow_dirty" != yes ]; then
+            echo "release: the tree has changes that are not committed:" >&2
+            sed 's/^/  /' <<<"$changes" >&2
+            fail "commit them (or remove them), or build from them anyway with --dirty: the names then say <version>-dirty"
+        fi
+        label=-dirty
+        echo "release: building from changes that are not committed (--dirty): the names say so"
+    fi
+fi
+
 mkdir -p "$out" "$build"
 out=$(cd "$out" && pwd)
 build=$(cd "$build" && pwd)
@@ -73,7 +98,7 @@ for row in json.load(open(sys.argv[1]))["programs"]:
     if [ "$sign" = yes ]; then
         tools/sign.sh "$tree/dist"
     fi
-    archives+=("$(python3 -B - "$tree/programs.json" "$preset" "$out" resources/README-admin.txt <<'PYTHON'
+    archives+=("$(python3 -B - "$tree/programs.json" "$preset" "$out" resources/README-admin.txt "$label" <<'PYTHON'
 import hashlib
 import json
 import os
@@ -81,10 +106,10 @@ import sys
 import time
 import zipfile
 
-programs_json, preset, out, readme = sys.argv[1:]
+programs_json, preset, out, readme, label = sys.argv[1:]
 with open(programs_json, encoding="utf-8") as f:
     table = json.load(f)
-version = table["version"]
+version = table["version"] + label
 folder = "halvern-service-hosts-%s-%s" % (version, preset)
 
 rows = [("Program", "Service", "Display name", "Init file")] + [

@@ -29,21 +29,6 @@ static const char* StartTypeName(DWORD startType) {
     }
 }
 
-// The program a registered command line starts: the quoted part, or, with
-// no quotes, the whole line (the manager tries it word by word).
-static void CommandLineProgram(const char* commandLine, char* program, size_t capacity) {
-    const char* start = commandLine;
-    size_t length = strlen(commandLine);
-    if (commandLine[0] == '"') {
-        start = commandLine + 1;
-        const char* close = strchr(start, '"');
-        length = close != nullptr ? static_cast<size_t>(close - start) : strlen(start);
-    }
-    if (length >= capacity) length = capacity - 1;
-    memcpy(program, start, length);
-    program[length] = '\0';
-}
-
 static void JudgeImagePath(const char* imagePath, const char* modulePath) {
     char* expected = ServiceCommandLine(modulePath);
     bool exact = expected != nullptr && lstrcmpiA(imagePath, expected) == 0;

@@ -54,6 +54,11 @@ extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE) {
     return FALSE;
 }
 
+extern "C" BOOL WINAPI QueryServiceStatus(SC_HANDLE, LPSERVICE_STATUS) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
 extern "C" BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE, DWORD, LPVOID) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -456,6 +456,25 @@ extern "C" BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_C
     return TRUE;
 }
 
+extern "C" BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (Refused(Call::QueryStatus)) return FALSE;
+    auto open = openServices.find(reinterpret_cast<uintptr_t>(hService));
+    if (open == openServices.end() || lpServiceStatus == nullptr) {
+        SetLastError(open == openServices.end() ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((openServiceRights[open->first] & SERVICE_QUERY_STATUS) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const RegisteredService& service = database[open->second];
+    memset(lpServiceStatus, 0, sizeof *lpServiceStatus);
+    lpServiceStatus->dwServiceType = service.serviceType;
+    lpServiceStatus->dwCurrentState = service.currentState;
+    return TRUE;
+}
+
 extern "C" BOOL WINAPI DeleteService(SC_HANDLE hService) {
     std::lock_guard<std::mutex> lock(mutex);
     ++deleteServiceCalls;

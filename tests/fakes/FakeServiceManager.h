@@ -35,6 +35,7 @@ enum class Call {
     ChangePreshutdownInfo,  // ChangeServiceConfig2A with SERVICE_CONFIG_PRESHUTDOWN_INFO
     ChangeSidInfo,          // ChangeServiceConfig2A with SERVICE_CONFIG_SERVICE_SID_INFO
     QueryConfig2,           // QueryServiceConfig2A
+    QueryStatus,            // QueryServiceStatus
 };
 
 // A nullable narrow string argument.
@@ -106,6 +107,8 @@ struct RegisteredService {
     std::string account = "LocalSystem";  // the start name; CreateServiceA's null means LocalSystem
     DWORD preshutdownTimeout = 10000;     // ms; the default from Windows 10 version 1703 on
     DWORD sidType = SERVICE_SID_TYPE_NONE;
+    // The state QueryServiceStatus tells.
+    DWORD currentState = SERVICE_STOPPED;
 };
 
 // One ChangeServiceConfig2A call: the rights of its handle (its OpenServiceA

@@ -212,6 +212,7 @@ EXPECTED_MANIFEST = {
 }
 
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
+ERROR_SERVICE_ALREADY_RUNNING = 1056
 SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_RUNNING = 1, 2, 3, 4
 
 
@@ -1733,6 +1734,45 @@ class Leg:
             self.expect_equal("%s under blanks: C:\\Program.exe never ran" % program, self.planted_ran(), None)
             self.forget_planted_runs()
 
+    def run_beside_service(self, row):
+        """A console run while the service runs this very program: refused
+        with 1056 and one line, before any VM; beside a service of another
+        copy, and with the service stopped, the run goes on as ever."""
+        program, service = row.name, row.service_name
+        path, tree = self.lay_out(["halvern", self.name, "beside", program.lower()], row)
+        other_path, other_tree = self.lay_out(["halvern", self.name, "beside", "other"], row)
+        start_prompt = (path + "Press <ENTER> to start\r\n").encode()
+        stop_prompt = b"Running. Press <ENTER> to stop\r\n"
+        self.console(path, ["install"])
+        state, _ = self.start_service(service)
+        self.expect_state("%s beside its service: sc start" % program, state, SERVICE_RUNNING, 0, 0)
+        tree.clear_standin_log()
+        done = self.console(path, ["run"], b"\n\n")
+        refusal = "%s is running as a service: stop it first (sc stop %s)\r\n" % (service, service)
+        self.expect_equal("%s: run beside its running service: exit code, nothing on stdout, one line" % program,
+                          (done.code, done.out, done.err.decode("latin-1")),
+                          (ERROR_SERVICE_ALREADY_RUNNING & 0xFF, b"", refusal))
+        self.expect_equal("%s: run beside its running service: no VM created" % program,
+                          recorded(tree.standin_events(), "CreateJavaVM"), [])
+        self.wine.tool("reg", "add", SERVICE_CURRENT_KEY, "/ve", "/t", "REG_DWORD", "/d", UNUSED_PIPE_INDEX, "/f")
+        done = self.wine.tool("cmd", "/c", path + " run <nul >nul 2>nul & echo %ERRORLEVEL%")
+        self.expect_equal("%s: run beside its running service exits 1056 for a Windows caller" % program,
+                          done.text().strip(), str(ERROR_SERVICE_ALREADY_RUNNING))
+        other_start_prompt = (other_path + "Press <ENTER> to start\r\n").encode()
+        done = self.console(other_path, ["run"], b"\n\n")
+        self.expect_equal("%s: run of another copy beside the service" % program, (done.code, done.out),
+                          (0, other_start_prompt + stop_prompt))
+        self.check_console_kernel(program, "run of another copy beside the service", other_tree, done.err)
+        state, _ = self.stop_service(service)
+        self.expect_state("%s beside its service: sc stop" % program, state, SERVICE_STOPPED, 0, 0)
+        tree.clear_standin_log()
+        done = self.console(path, ["run"], b"\n\n")
+        self.expect_equal("%s: run with its service stopped" % program, (done.code, done.out),
+                          (0, start_prompt + stop_prompt))
+        self.check_console_kernel(program, "run with its service stopped", tree, done.err)
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+
     def start_wait_loop(self, service):
         """Microsoft's documented start-wait loop over sc query: poll every
         tenth of the wait hint (1 to 10 s), and give up when the check point
@@ -1804,6 +1844,9 @@ class Leg:
         self.start_service(service)
         stop = self.wine.tool("sc", "stop", service)
         self.check("%s: a quick stop is stopped at once" % program, " 1  STOPPED" in stop.text(), stop.describe())
+        self.console(path, ["uninstall"])
+        self.remove_leftover(service)
+
     def run_api_set(self, row):
         """A jvm.dll that imports the API set api-ms-win-crt-runtime-l1-1-0.dll,
         as every Java runtime built with Visual C++ 2015 or later does: no file
@@ -2042,6 +2085,7 @@ class Leg:
                  ("service_search", lambda: self.run_service_search(first)),
                  ("secrets", lambda: self.run_secrets(first)),
                  ("check_options", lambda: self.run_check_options(first)),
+                 ("beside_service", lambda: self.run_beside_service(first)),
                  ("output_log", lambda: self.run_output_log(first))]
         for name, case in cases:
             if not only or name in only:
