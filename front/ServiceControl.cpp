@@ -201,11 +201,11 @@ static bool RegisterHandler() {
 void WINAPI ServiceMain(DWORD, LPSTR*) {
     if (!RegisterHandler()) return;
     SetFinalStatusReport(ReportStopped);
-    OpenOutputLog();
     // A start pending service accepts no control: a stop must not run
     // beside the kernel's start.
     ReportState(SERVICE_START_PENDING, kAcceptsNothing);
     BeginProgress();
+    OpenOutputLog();  // before the VM's library loads
     bool started = StartKernel();
     EndProgress();
     // This thread ends when ServiceMain returns; the stop comes on a thread
