@@ -412,6 +412,21 @@ extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceN
     return OpenServiceHandle(lpServiceName, dwDesiredAccess);
 }
 
+// The service an open handle names, when it was opened with `right`;
+// null, with the error Windows gives, otherwise. Under the lock.
+static RegisteredService* ServiceOpenedWith(SC_HANDLE handle, DWORD right) {
+    auto open = openServices.find(reinterpret_cast<uintptr_t>(handle));
+    if (open == openServices.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if ((openServiceRights[open->first] & right) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return &database[open->second];
+}
+
 // Packs the configuration as Windows does: the record, then its texts
 // behind it in the caller's buffer; asks for more room when it does not fit.
 extern "C" BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
@@ -420,15 +435,9 @@ extern "C" BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_C
     auto open = openServices.find(reinterpret_cast<uintptr_t>(hService));
     queryConfigCalls.push_back(open == openServices.end() ? 0 : openServiceRights[open->first]);
     if (Refused(Call::QueryConfig)) return FALSE;
-    if (open == openServices.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if ((openServiceRights[open->first] & SERVICE_QUERY_CONFIG) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    const RegisteredService& service = database[open->second];
+    const RegisteredService* opened = ServiceOpenedWith(hService, SERVICE_QUERY_CONFIG);
+    if (opened == nullptr) return FALSE;
+    const RegisteredService& service = *opened;
     const std::string* texts[] = {&service.binaryPathName, &service.account, &service.displayName};
     DWORD needed = sizeof(QUERY_SERVICE_CONFIGA) + 2;  // the empty group and the empty dependency list
     for (const std::string* text : texts) needed += static_cast<DWORD>(text->size() + 1);
@@ -542,15 +551,8 @@ extern "C" BOOL WINAPI QueryServiceConfig2A(SC_HANDLE hService, DWORD dwInfoLeve
                                             LPDWORD pcbBytesNeeded) {
     std::lock_guard<std::mutex> lock(mutex);
     if (Refused(Call::QueryConfig2)) return FALSE;
-    auto open = openServices.find(reinterpret_cast<uintptr_t>(hService));
-    if (open == openServices.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if ((openServiceRights[open->first] & SERVICE_QUERY_CONFIG) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    const RegisteredService* service = ServiceOpenedWith(hService, SERVICE_QUERY_CONFIG);
+    if (service == nullptr) return FALSE;
     if (dwInfoLevel != SERVICE_CONFIG_PRESHUTDOWN_INFO) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -560,7 +562,7 @@ extern "C" BOOL WINAPI QueryServiceConfig2A(SC_HANDLE hService, DWORD dwInfoLeve
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    SERVICE_PRESHUTDOWN_INFO info = {database[open->second].preshutdownTimeout};
+    SERVICE_PRESHUTDOWN_INFO info = {service->preshutdownTimeout};
     memcpy(lpBuffer, &info, sizeof info);
     return TRUE;
 }
