@@ -53,19 +53,23 @@ void Fail(const char* what) {
     abort();
 }
 
-// One scratch file per process, in memory where the system has a place for it.
-const std::string& ScratchPath() {
-    static const std::string path = (access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm") : std::string("/tmp")) +
-                                    "/halvern-pe-fuzz-" + std::to_string(getpid()) + ".dll";
+// One scratch file per process, in memory where the system has a place for
+// it. A plain array: the exit handler that removes the file may run after
+// the statics with destructors are gone.
+const char* ScratchPath() {
+    static char path[64];
+    if (path[0] == '\0')
+        snprintf(path, sizeof path, "%s/halvern-pe-fuzz-%ld.dll", access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp",
+                 static_cast<long>(getpid()));
     return path;
 }
 
-void RemoveScratch() { unlink(ScratchPath().c_str()); }
+void RemoveScratch() { unlink(ScratchPath()); }
 
 void WriteScratch(const uint8_t* data, size_t size) {
     static bool registered = atexit(RemoveScratch) == 0;
     (void)registered;
-    FILE* file = fopen(ScratchPath().c_str(), "wb");
+    FILE* file = fopen(ScratchPath(), "wb");
     if (file == nullptr || fwrite(data, 1, size, file) != size || fclose(file) != 0)
         Fail("cannot write the scratch file");
 }
@@ -74,7 +78,7 @@ void WriteScratch(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteScratch(data, size);
-    const char* path = ScratchPath().c_str();
+    const char* path = ScratchPath();
 
     WORD machine = 0;
     bool image = IsPeImage(data, size, &machine);
