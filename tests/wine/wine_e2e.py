@@ -746,7 +746,21 @@ class Leg:
             env["LC_ALL"] = locale
         if stdin is None:
             return Interactive([self.loader, program_path] + args, env)
-        return run([self.loader, program_path] + args, env, stdin=stdin, cwd=cwd)
+        done = run([self.loader, program_path] + args, env, stdin=stdin, cwd=cwd)
+        if done.code == 1 and not done.out and not done.err:
+            # The one silent exit 1: the dispatcher failed for a reason other
+            # than "not started by the service manager", before anything else
+            # ran. Under Wine that is services.exe not answering for a moment
+            # (seen once in thousands of starts); once more shows whether it
+            # was that or the program, and says why.
+            env["WINEDEBUG"] = EVENT_CHANNELS + ",err+service"
+            again = run([self.loader, program_path] + args, env, stdin=stdin, cwd=cwd)
+            print("-- %s %s exited 1 silently; once more: exit %s, %s" %
+                  (program_path, " ".join(args), again.code,
+                   again.err.decode("latin-1").strip()[-300:] or "nothing on standard error"), flush=True)
+            if again.code != 1 or again.out:
+                done = again
+        return done
 
     def start_service(self, service):
         offset = self.wine.log_size()
